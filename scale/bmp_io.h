@@ -1,0 +1,20 @@
+// The resizer's BMP reader and writer. The pixel array moves in one block in
+// each direction: its layout in a RasterImage is the file's layout.
+#ifndef VORLIN_SCALE_BMP_IO_H
+#define VORLIN_SCALE_BMP_IO_H
+
+#include "raster_image.h"
+
+// Reads an uncompressed 2, 8, 16, 24 or 32-bit BMP. Returns the image, owned
+// by the caller, or null after printing one message to standard error; the
+// file is closed and everything allocated is released on every path.
+// Bytes the file does not have (a short header, palette or pixel array) read
+// as 0 and are not reported.
+RasterImage* load_bmp(const char* path);
+
+// Writes the image as a BMP of its depth with its palette. Returns 1 when
+// every byte reached the file, 0 after printing why it could not be opened or
+// written (a partial file is left as it is). The image is not modified.
+int save_bmp(const RasterImage* image, const char* path);
+
+#endif  // VORLIN_SCALE_BMP_IO_H

@@ -1,0 +1,71 @@
+// The resizer's in-memory image: pixel bytes laid out exactly as a BMP file's
+// pixel array (rows in file order, each padded to 4 bytes), an optional
+// palette that is only carried along, bounds-checked pixel access per depth,
+// the bilinear blends and the resampler.
+#ifndef VORLIN_SCALE_RASTER_IMAGE_H
+#define VORLIN_SCALE_RASTER_IMAGE_H
+
+#include <cstdint>
+
+struct PaletteEntry {
+  uint8_t blue;
+  uint8_t green;
+  uint8_t red;
+  uint8_t reserved;
+};
+
+struct RasterImage {
+  uint8_t* pixels;          // row_size(width, bits_per_pixel) x height bytes
+  int32_t width;
+  int32_t height;
+  uint16_t bits_per_pixel;  // 2, 8, 16, 24 or 32
+  PaletteEntry* palette;    // null when there is none
+  int32_t palette_count;    // 0 when palette is null
+};
+
+// Bytes per stored row: the row's bits rounded up to whole 32-bit words.
+// Computed in 64 bits, so any width and depth give the exact value.
+int64_t row_size(int32_t width, uint16_t bits_per_pixel);
+
+// row_size x height, or -1 when a dimension is negative or the product does
+// not fit a 32-bit size field.
+int64_t pixel_array_size(int32_t width, int32_t height, uint16_t bits_per_pixel);
+
+// Size of the BMP file that save_bmp writes for this image, or -1 when it
+// would not fit the 32-bit file-size field.
+int64_t bmp_file_size(const RasterImage* image);
+
+// Per-depth accessors. Outside 0 <= x < width, 0 <= y < height a read gives 0
+// and a write does nothing.
+uint32_t get_pixel_32(const RasterImage* image, int32_t x, int32_t y);
+uint32_t get_pixel_24(const RasterImage* image, int32_t x, int32_t y);
+uint32_t get_pixel_16(const RasterImage* image, int32_t x, int32_t y);
+uint32_t get_pixel_8(const RasterImage* image, int32_t x, int32_t y);
+uint32_t get_pixel_2(const RasterImage* image, int32_t x, int32_t y);
+void set_pixel_32(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+void set_pixel_24(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+void set_pixel_16(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+void set_pixel_8(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+void set_pixel_2(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+
+// Dispatch on bits_per_pixel; any other depth reads 0 and writes nothing.
+uint32_t get_pixel(const RasterImage* image, int32_t x, int32_t y);
+void set_pixel(RasterImage* image, int32_t x, int32_t y, uint32_t value);
+
+// Bilinear blend of four packed samples (s00 at (x0, y0), s10 at (x0 + 1, y0),
+// s01 at (x0, y0 + 1), s11 at (x0 + 1, y0 + 1)) with fractions fx, fy.
+// The 32-bit form blends four channels, the 24-bit form three (bits 24-31 zero).
+uint32_t blend_bilinear_32(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
+                           double fy);
+uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
+                           double fy);
+
+// New image of new_width x new_height (both >= 1) with the source's depth and
+// palette, filled by resampling the source. Returns null after printing the
+// failed allocation to standard error. The source is left untouched.
+RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height);
+
+// Releases the pixel array, the palette, then the record; nothing for null.
+void free_image(RasterImage* image);
+
+#endif  // VORLIN_SCALE_RASTER_IMAGE_H

@@ -1,0 +1,130 @@
+// Path conversion, little-endian fields and stream helpers shared by all modules.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "bmp_format.h"
+#include "file_io.h"
+#include "path_convert.h"
+#include "test_support.h"
+
+namespace {
+
+std::string converted(const wchar_t* wide) {
+  char* text = convert_path(wide);
+  EXPECT_NE(text, nullptr);
+  std::string result = text != nullptr ? text : "<null>";
+  free(text);
+  return result;
+}
+
+TEST(PathConversion, EncodesEachUtf8LengthAndRejectsNonCharacters) {
+  struct Case {
+    std::wstring wide;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {L"in.bmp", "in.bmp"},
+      {L"", ""},
+      {std::wstring(1, wchar_t(0xE9)), "\xC3\xA9"},             // two bytes
+      {std::wstring(1, wchar_t(0x20AC)), "\xE2\x82\xAC"},       // three bytes
+      {std::wstring(1, wchar_t(0xFFFD)), "\xEF\xBF\xBD"},
+      {std::wstring(1, wchar_t(0x1F600)), "\xF0\x9F\x98\x80"},  // four bytes
+      {std::wstring(1, wchar_t(0x10FFFF)), "\xF4\x8F\xBF\xBF"},
+      // Not characters: the whole conversion fails and yields an empty string.
+      {L"a" + std::wstring(1, wchar_t(0xD800)) + L"b", ""},
+      {L"a" + std::wstring(1, wchar_t(0xDFFF)), ""},
+      {std::wstring(1, wchar_t(0x110000)) + L"x", ""},
+      {L"x" + std::wstring(1, static_cast<wchar_t>(-1)), ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(converted(c.wide.c_str()), c.expected) << "code " << std::hex
+                                                     << (c.wide.empty() ? 0 : int(c.wide.back()));
+  }
+  EXPECT_EQ(converted(nullptr), "");
+}
+
+TEST(PathConversion, BufferTakesAtMost199BytesOfText) {
+  struct Case {
+    std::wstring wide;
+    int fits;
+  };
+  const Case cases[] = {
+      {std::wstring(199, L'a'), 1},
+      {std::wstring(200, L'a'), 0},
+      {std::wstring(66, wchar_t(0x20AC)), 1},  // 198 bytes of text
+      {std::wstring(67, wchar_t(0x20AC)), 0},  // 201 bytes: fewer characters than 200, still too long
+  };
+  for (const Case& c : cases) {
+    char buffer[kPathBufferSize];
+    memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(convert_path_into(c.wide.c_str(), buffer, sizeof buffer), c.fits) << c.wide.size();
+    if (c.fits) {
+      EXPECT_EQ(converted(c.wide.c_str()), std::string(buffer));
+    } else {
+      EXPECT_EQ(buffer[0], '\0');
+    }
+  }
+  char buffer[kPathBufferSize] = "junk";
+  EXPECT_EQ(convert_path_into(nullptr, buffer, sizeof buffer), 1);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST(LittleEndian, AssemblesAndSplitsByteByByte) {
+  const uint8_t bytes[] = {0x42, 0x4D, 0x78, 0x56, 0x34, 0x12};
+  EXPECT_EQ(le16(bytes), kBmpSignature);
+  EXPECT_EQ(le32(bytes + 2), 0x12345678u);
+
+  struct Case {
+    uint32_t raw;
+    int32_t as_signed;
+  };
+  const Case cases[] = {{0, 0},
+                        {0x7FFFFFFFu, 2147483647},
+                        {0x80000000u, -2147483647 - 1},
+                        {0xFFFFFFFFu, -1},
+                        {0xFFFFFE20u, -480}};
+  for (const Case& c : cases) {
+    uint8_t out[4];
+    put_le32(out, c.raw);
+    EXPECT_EQ(out[0], c.raw & 0xFF);
+    EXPECT_EQ(out[3], c.raw >> 24);
+    EXPECT_EQ(le32(out), c.raw);
+    EXPECT_EQ(le32s(out), c.as_signed);
+  }
+  uint8_t out[2];
+  put_le16(out, 0xBEEF);
+  EXPECT_EQ(out[0], 0xEF);
+  EXPECT_EQ(out[1], 0xBE);
+}
+
+TEST(FileHelpers, ShortReadsAreZeroFilledAndFailedFlushesAreReported) {
+  std::string dir = make_temp_dir();
+  std::string path = dir + "/three";
+  write_file(path, {1, 2, 3});
+  FILE* file = fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  uint8_t buffer[6];
+  memset(buffer, 0xAA, sizeof buffer);
+  EXPECT_EQ(read_or_zero(file, buffer, sizeof buffer), 3u);
+  const uint8_t expected[] = {1, 2, 3, 0, 0, 0};
+  EXPECT_EQ(memcmp(buffer, expected, sizeof expected), 0);
+  EXPECT_EQ(seek_from_start(file, 1), 1);
+  EXPECT_EQ(fgetc(file), 2);
+  fclose(file);
+
+  FILE* full = fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  fputc('x', full);  // buffered: the failure shows only at the flush
+  EXPECT_EQ(close_written(full), 0);
+
+  FILE* ok = fopen(path.c_str(), "wb");
+  ASSERT_NE(ok, nullptr);
+  fputc('x', ok);
+  EXPECT_EQ(close_written(ok), 1);
+  EXPECT_EQ(read_file(path), Bytes{'x'});
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Shared test helpers; see test_support.h.
+#include "test_support.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+std::string make_temp_dir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/vorlin-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    perror("mkdtemp");
+    abort();
+  }
+  return std::string(buffer.data());
+}
+
+Bytes read_file(const std::string& path) {
+  Bytes bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  uint8_t chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  fclose(file);
+  return bytes;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    perror(path.c_str());
+    abort();
+  }
+  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) abort();
+  fclose(file);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::wstring widen(const std::string& utf8) {
+  std::wstring wide;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t cp;
+    size_t n;
+    if (c < 0x80) { cp = c; n = 1; }
+    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1Fu; n = 2; }
+    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0Fu; n = 3; }
+    else { cp = c & 0x07u; n = 4; }
+    for (size_t k = 1; k < n && i + k < utf8.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+    }
+    i += n;
+    if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+      cp -= 0x10000;
+      wide.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+      wide.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<wchar_t>(cp));
+    }
+  }
+  return wide;
+}
+
+namespace {
+int saved_out = -1;
+int saved_err = -1;
+std::string out_path;
+std::string err_path;
+
+int redirect(int fd, const std::string& path) {
+  int saved = dup(fd);
+  int target = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (saved < 0 || target < 0) abort();
+  dup2(target, fd);
+  close(target);
+  return saved;
+}
+
+std::string slurp_and_remove(const std::string& path) {
+  Bytes bytes = read_file(path);
+  unlink(path.c_str());
+  return std::string(bytes.begin(), bytes.end());
+}
+}  // namespace
+
+void begin_capture() {
+  static int counter = 0;
+  std::string dir = make_temp_dir();
+  out_path = dir + "/out" + std::to_string(counter);
+  err_path = dir + "/err" + std::to_string(counter);
+  ++counter;
+  fflush(stdout);
+  fflush(stderr);
+  saved_out = redirect(1, out_path);
+  saved_err = redirect(2, err_path);
+}
+
+Captured end_capture() {
+  fflush(stdout);
+  fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(saved_out);
+  close(saved_err);
+  Captured captured{slurp_and_remove(out_path), slurp_and_remove(err_path)};
+  std::string dir = out_path.substr(0, out_path.rfind('/'));
+  rmdir(dir.c_str());
+  return captured;
+}
+
+namespace {
+void put16(Bytes& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void put32(Bytes& b, uint32_t v) {
+  put16(b, v & 0xFFFFu);
+  put16(b, v >> 16);
+}
+}  // namespace
+
+Bytes build_bmp(BmpFields f, const Bytes& palette, const Bytes& pixels, size_t gap) {
+  size_t header = f.header_size > 40 ? f.header_size : 40;
+  if (f.pixel_data_offset == 0) {
+    f.pixel_data_offset = static_cast<uint32_t>(14 + header + palette.size() + gap);
+  }
+  if (f.file_size == 0) {
+    f.file_size = static_cast<uint32_t>(14 + header + palette.size() + gap + pixels.size());
+  }
+  Bytes b;
+  put16(b, f.signature);
+  put32(b, f.file_size);
+  put16(b, f.reserved1);
+  put16(b, f.reserved2);
+  put32(b, f.pixel_data_offset);
+  put32(b, f.header_size);
+  put32(b, static_cast<uint32_t>(f.width));
+  put32(b, static_cast<uint32_t>(f.height));
+  put16(b, f.planes);
+  put16(b, f.bits_per_pixel);
+  put32(b, f.compression);
+  put32(b, f.image_size);
+  put32(b, f.x_resolution);
+  put32(b, f.y_resolution);
+  put32(b, f.colors_used);
+  put32(b, f.colors_important);
+  b.resize(14 + header, 0);
+  b.insert(b.end(), palette.begin(), palette.end());
+  b.resize(b.size() + gap, 0xEE);
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  return b;
+}
+
+size_t test_row_size(int32_t width, int bits_per_pixel) {
+  return static_cast<size_t>((static_cast<int64_t>(width) * bits_per_pixel + 31) / 32 * 4);
+}
+
+uint32_t get_le16(const Bytes& bytes, size_t offset) {
+  return static_cast<uint32_t>(bytes.at(offset)) | static_cast<uint32_t>(bytes.at(offset + 1)) << 8;
+}
+
+uint32_t get_le32(const Bytes& bytes, size_t offset) {
+  return get_le16(bytes, offset) | get_le16(bytes, offset + 2) << 16;
+}
+
+Bytes random_bytes(size_t count, uint32_t seed) {
+  Bytes bytes(count);
+  uint32_t state = seed * 2654435761u + 1u;
+  for (auto& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+void* load_module_symbol(const char* module_path, const char* symbol) {
+  void* handle = dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    fprintf(stderr, "dlopen %s: %s\n", module_path, dlerror());
+    abort();
+  }
+  void* fn = dlsym(handle, symbol);
+  if (fn == nullptr) {
+    fprintf(stderr, "dlsym %s: %s\n", symbol, dlerror());
+    abort();
+  }
+  return fn;
+}

@@ -1,0 +1,68 @@
+// Test helpers shared by every module's tests: temporary files, capture of
+// standard output and error around a call, a BMP byte builder, and loading a
+// built module the way a host does.
+#ifndef VORLIN_TESTS_TEST_SUPPORT_H
+#define VORLIN_TESTS_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under the system's temporary directory.
+std::string make_temp_dir();
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+bool file_exists(const std::string& path);
+// UTF-8 to the platform's wide characters.
+std::wstring widen(const std::string& utf8);
+
+// What a call printed. Standard output and error are redirected at the file
+// descriptor level, so printing from a loaded module is captured too.
+struct Captured {
+  std::string out;
+  std::string err;
+};
+void begin_capture();
+Captured end_capture();
+
+// Header fields of a BMP to build; pixel_data_offset and file_size of 0 are
+// filled in from the palette and pixel sizes.
+struct BmpFields {
+  uint16_t signature = 0x4D42;
+  uint32_t file_size = 0;
+  uint16_t reserved1 = 0;
+  uint16_t reserved2 = 0;
+  uint32_t pixel_data_offset = 0;
+  uint32_t header_size = 40;
+  int32_t width = 0;
+  int32_t height = 0;
+  uint16_t planes = 1;
+  uint16_t bits_per_pixel = 24;
+  uint32_t compression = 0;
+  uint32_t image_size = 0;
+  uint32_t x_resolution = 2835;
+  uint32_t y_resolution = 2835;
+  uint32_t colors_used = 0;
+  uint32_t colors_important = 0;
+};
+
+// File header, information header (padded with zeros up to header_size when
+// that is larger than 40), palette bytes, gap bytes, pixel bytes.
+Bytes build_bmp(BmpFields fields, const Bytes& palette, const Bytes& pixels, size_t gap = 0);
+
+// Padded stride of a BMP row, for building pixel arrays in tests.
+size_t test_row_size(int32_t width, int bits_per_pixel);
+
+// Little-endian reads from a byte vector, for checking written headers.
+uint32_t get_le16(const Bytes& bytes, size_t offset);
+uint32_t get_le32(const Bytes& bytes, size_t offset);
+
+// Deterministic pseudo-random bytes.
+Bytes random_bytes(size_t count, uint32_t seed);
+
+// dlopen a built module and find its export; aborts the test run if missing.
+void* load_module_symbol(const char* module_path, const char* symbol);
+
+#endif  // VORLIN_TESTS_TEST_SUPPORT_H
