@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+
+namespace {
+std::vector<std::string>& temp_dirs() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  return remove(path);
+}
+
+// Every directory made by make_temp_dir goes when the test program ends.
+void remove_temp_dirs() {
+  for (const std::string& dir : temp_dirs()) {
+    nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+}
+}  // namespace
 
 std::string make_temp_dir() {
   const char* base = getenv("TMPDIR");
@@ -21,6 +40,8 @@ std::string make_temp_dir() {
     perror("mkdtemp");
     abort();
   }
+  if (temp_dirs().empty()) atexit(remove_temp_dirs);
+  temp_dirs().push_back(buffer.data());
   return std::string(buffer.data());
 }
 
