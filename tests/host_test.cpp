@@ -88,4 +88,29 @@ TEST_F(Host, ResizeShowsTheModulesOutputAndMapsItsStatus) {
   EXPECT_NE(missing.err.find("module VorlinScale not found in: " + dir), std::string::npos);
 }
 
+TEST_F(Host, ProbePrintsTheValueAndSaysWhen999IsAmbiguous) {
+  const struct {
+    std::string query;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"width", 0, "4\n"}, {"height", 0, "3\n"}, {"bits", 0, "24\n"}, {"2", 0, "4\n"},
+      {"7", 4, "999\n"},  // unknown query: 999 without a module message
+  };
+  for (const auto& c : cases) {
+    HostRun run = run_host("probe '" + input + "' " + c.query);
+    EXPECT_EQ(run.status, c.status) << c.query;
+    EXPECT_EQ(run.out, c.out) << c.query;
+    EXPECT_EQ(run.err.find("vorlin: the probe answered 999") != std::string::npos, c.status == 4)
+        << c.query;
+  }
+  HostRun missing = run_host("probe '" + dir + "/none.bmp' width");
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_EQ(missing.out, "999\n");
+  EXPECT_EQ(missing.err.rfind("Error: Cannot open file '" + dir +
+                                  "/none.bmp'\nFailed to read BMP file information\n",
+                              0),
+            0u);
+}
+
 }  // namespace
