@@ -113,4 +113,19 @@ TEST_F(Host, ProbePrintsTheValueAndSaysWhen999IsAmbiguous) {
             0u);
 }
 
+TEST_F(Host, ErodeRunsTheModuleAndReportsItsFailures) {
+  std::string out = dir + "/eroded.bmp";
+  HostRun ok = run_host("erode '" + input + "' '" + out + "' 2");
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out.rfind("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n", 0), 0u);
+  EXPECT_NE(ok.out.find("  Pass 2 complete\nSaving: " + out + "\n"), std::string::npos);
+  EXPECT_EQ(ok.err, "");
+  EXPECT_EQ(get_le16(read_file(out), 28), 8u);
+
+  HostRun bad = run_host("erode '" + input + "' '" + out + "' 101");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("Error: Erosion passes must be between 1 and 100\n"), std::string::npos);
+  EXPECT_EQ(bad.err, "vorlin: erode failed (status 1)\n");
+}
+
 }  // namespace

@@ -1,0 +1,15 @@
+// One pass of four-neighbour binary erosion of the white (255) regions of a
+// GrayImage.
+#ifndef VORLIN_MORPH_ERODE_H
+#define VORLIN_MORPH_ERODE_H
+
+#include "gray_image.h"
+
+// New image of the source's size, owned by the caller, or null when it
+// cannot be created. A pixel of exactly 255 becomes 0 when one of its four
+// neighbours is exactly 0; every decision is taken on the source, which is
+// left untouched. The outermost rows and columns are copied unchanged, so an
+// image under 3 rows or columns comes back as a plain copy. Prints nothing.
+GrayImage* erode_once(const GrayImage* source);
+
+#endif  // VORLIN_MORPH_ERODE_H

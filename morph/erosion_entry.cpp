@@ -1,0 +1,65 @@
+// BMPErosion, the one export of VorlinMorph: converts the paths, checks the
+// pass count, loads, erodes pass after pass, saves, releases, and returns
+// the module's status. Every message, errors included, goes to standard
+// output.
+#include <cstdio>
+
+#include "erode.h"
+#include "gray_bmp_writer.h"
+#include "gray_image.h"
+#include "path_convert.h"
+#include "vorlin/vorlin.h"
+
+extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
+                                         int32_t passes) {
+  printf("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n");
+
+  char input[kPathBufferSize];
+  char output[kPathBufferSize];
+  // Both conversions come before any check; an over-long path is reported
+  // only after the pass check, and nothing has been opened then.
+  int input_fits = convert_path_into(input_path, input, sizeof input);
+  int output_fits = convert_path_into(output_path, output, sizeof output);
+
+  if (passes < VORLIN_ERODE_MIN_PASSES || passes > VORLIN_ERODE_MAX_PASSES) {
+    printf("Error: Erosion passes must be between 1 and 100\n");
+    return VORLIN_ERODE_FAILED;
+  }
+  if (!input_fits) {
+    printf("Error: Input path is too long\n");
+    return VORLIN_ERODE_FAILED;
+  }
+  if (!output_fits) {
+    printf("Error: Output path is too long\n");
+    return VORLIN_ERODE_FAILED;
+  }
+
+  printf("Loading: %s\n", input);
+  GrayImage* current = load_gray_bmp(input);
+  if (current == nullptr) {
+    return VORLIN_ERODE_FAILED;
+  }
+
+  printf("Applying %d erosion pass(es)...\n", passes);
+  // Each pass reads the previous result; at most two images are alive.
+  for (int32_t k = 1; k <= passes; ++k) {
+    GrayImage* next = erode_once(current);
+    if (next == nullptr) {
+      printf("Error: Erosion failed at pass %d\n", k);
+      free_gray_image(current);
+      return VORLIN_ERODE_FAILED;
+    }
+    free_gray_image(current);
+    printf("  Pass %d complete\n", k);
+    current = next;
+  }
+
+  printf("Saving: %s\n", output);
+  int saved = save_gray_bmp(current, output);
+  free_gray_image(current);
+  if (!saved) {
+    return VORLIN_ERODE_FAILED;
+  }
+  printf("Erosion complete!\n");
+  return VORLIN_ERODE_OK;
+}

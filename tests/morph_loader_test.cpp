@@ -1,0 +1,255 @@
+// The gray loader: its messages and their order, the 24-bit threshold, row
+// sizes and orientation, short rows, and what it refuses.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "gray_image.h"
+#include "test_support.h"
+
+namespace {
+
+struct LoadResult {
+  GrayImage* image;
+  std::string out;
+  std::string err;
+};
+
+LoadResult load(const std::string& path) {
+  begin_capture();
+  GrayImage* image = load_gray_bmp(path.c_str());
+  Captured captured = end_capture();
+  return {image, captured.out, captured.err};
+}
+
+Bytes pixels_of(const GrayImage* image) {
+  return Bytes(image->pixels, image->pixels + image->width * image->height);
+}
+
+BmpFields fields(int32_t width, int32_t height, uint16_t bits) {
+  BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.bits_per_pixel = bits;
+  return f;
+}
+
+std::string loading_line(int32_t width, int32_t height, int bits, uint32_t offset) {
+  return "Loading: width=" + std::to_string(width) + ", height=" + std::to_string(height) +
+         ", bits=" + std::to_string(bits) + ", offset=" + std::to_string(offset) + "\n";
+}
+
+std::string processing_line(int bits, int row_size) {
+  return "Processing: bits_per_pixel=" + std::to_string(bits) +
+         ", row_size=" + std::to_string(row_size) + "\n";
+}
+
+class GrayLoader : public ::testing::Test {
+ protected:
+  std::string dir = make_temp_dir();
+  std::string path = dir + "/in.bmp";
+};
+
+TEST_F(GrayLoader, RejectsWithOneMessageBeforeAnythingIsPrinted) {
+  struct Case {
+    const char* name;
+    Bytes file;
+    const char* expected;
+  };
+  Bytes valid = build_bmp(fields(2, 2, 8), {}, Bytes(8, 0));
+  BmpFields mb = fields(2, 2, 8);
+  mb.signature = 0x424D;
+  BmpFields rle8 = fields(2, 2, 8);
+  rle8.compression = 1;
+  BmpFields bitfields24 = fields(2, 2, 24);
+  bitfields24.compression = 3;
+  BmpFields rle_and_16 = fields(2, 2, 16);
+  rle_and_16.compression = 1;
+  const char* depth = "Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n";
+  const Case cases[] = {
+      {"empty", {}, "Error: Cannot read file header\n"},
+      {"13 bytes", Bytes(valid.begin(), valid.begin() + 13), "Error: Cannot read file header\n"},
+      {"MB", build_bmp(mb, {}, Bytes(8, 0)), "Error: Invalid BMP file (signature mismatch)\n"},
+      {"MB, short", Bytes(2, 'M'), "Error: Cannot read file header\n"},
+      {"14 bytes", Bytes(valid.begin(), valid.begin() + 14), "Error: Cannot read info header\n"},
+      {"53 bytes", Bytes(valid.begin(), valid.begin() + 53), "Error: Cannot read info header\n"},
+      {"1-bit", build_bmp(fields(2, 2, 1), {}, Bytes(8, 0)), depth},
+      {"16-bit", build_bmp(fields(2, 2, 16), {}, Bytes(8, 0)), depth},
+      {"32-bit", build_bmp(fields(2, 2, 32), {}, Bytes(16, 0)), depth},
+      {"32-bit, headers only", Bytes(build_bmp(fields(2, 2, 32), {}, {})), depth},
+      {"depth before compression", build_bmp(rle_and_16, {}, Bytes(8, 0)), depth},
+      {"RLE8", build_bmp(rle8, {}, Bytes(8, 0)), "Error: Compressed BMPs are not supported\n"},
+      {"24-bit bitfields", build_bmp(bitfields24, {}, Bytes(16, 0)),
+       "Error: Compressed BMPs are not supported\n"},
+  };
+  for (const Case& c : cases) {
+    write_file(path, c.file);
+    LoadResult r = load(path);
+    EXPECT_EQ(r.image, nullptr) << c.name;
+    EXPECT_EQ(r.out, c.expected) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+  }
+  std::string missing = dir + "/missing.bmp";
+  LoadResult r = load(missing);
+  EXPECT_EQ(r.image, nullptr);
+  EXPECT_EQ(r.out, "Error: Cannot open file '" + missing + "'\n");
+}
+
+TEST_F(GrayLoader, SizesNoImageCanHaveFailSilentlyAfterTheLoadingLine) {
+  const int32_t sizes[][2] = {{0, 3},         {3, 0},         {-2, 3},        {3, -2},
+                              {-2, -2},       {INT32_MIN, 1}, {65536, 65536}, {70000, 70000},
+                              {INT32_MAX, 3}};
+  for (const auto& s : sizes) {
+    write_file(path, build_bmp(fields(s[0], s[1], 8), {}, Bytes(64, 0xFF)));
+    LoadResult r = load(path);
+    EXPECT_EQ(r.image, nullptr) << s[0] << "x" << s[1];
+    EXPECT_EQ(r.out, loading_line(s[0], s[1], 8, 54)) << s[0] << "x" << s[1];
+  }
+}
+
+TEST_F(GrayLoader, ThresholdsTheAverageOfTheThreeBytes) {
+  struct Case {
+    uint8_t b, g, r;
+    uint8_t expected;
+  };
+  const Case cases[] = {
+      {129, 128, 128, 0},    // 385 / 3 = 128: not above 128
+      {129, 129, 128, 0},    // 386 / 3 = 128
+      {129, 129, 129, 255},  // 129
+      {128, 128, 131, 255},  // 387 / 3 = 129
+      {255, 0, 130, 0},      // 385
+      {0, 0, 0, 0},
+      {255, 255, 255, 255},
+      {0, 0, 255, 0},        // 85
+  };
+  const int32_t width = sizeof cases / sizeof cases[0];
+  Bytes row;
+  for (const Case& c : cases) {
+    row.insert(row.end(), {c.b, c.g, c.r});
+  }
+  row.resize(test_row_size(width, 24), 0);
+  write_file(path, build_bmp(fields(width, 1, 24), {}, row));
+  LoadResult r = load(path);
+  ASSERT_NE(r.image, nullptr);
+  for (int32_t x = 0; x < width; ++x) {
+    EXPECT_EQ(gray_at(r.image, x, 0), cases[x].expected) << "pixel " << x;
+  }
+  free_gray_image(r.image);
+}
+
+TEST_F(GrayLoader, RowSizesOrientationAndMessages) {
+  struct Case {
+    int32_t width, height;
+    uint16_t bits;
+    int row_size;
+    size_t gap;
+  };
+  const Case cases[] = {{1, 3, 24, 4, 0},  {2, 2, 24, 8, 0}, {4, 2, 24, 12, 5}, {5, 3, 8, 8, 0},
+                        {4, 2, 8, 4, 0},   {1, 1, 8, 4, 3},  {7, 4, 8, 8, 1},   {3, 5, 24, 12, 0}};
+  for (const Case& c : cases) {
+    // Stored row s (bottom of the picture first) has every byte s + 1, so a
+    // misplaced row or a wrong row size shows in the pixels.
+    Bytes pixels;
+    for (int32_t s = 0; s < c.height; ++s) {
+      Bytes stored(static_cast<size_t>(c.row_size), static_cast<uint8_t>(s + 1));
+      if (c.bits == 24) {
+        std::fill(stored.begin(), stored.end(), s % 2 == 0 ? 200 : 10);
+      }
+      pixels.insert(pixels.end(), stored.begin(), stored.end());
+    }
+    // Palette and gap bytes before the pixels are skipped, whatever they hold.
+    Bytes palette = c.bits == 8 ? random_bytes(1024, 5) : Bytes();
+    Bytes bmp = build_bmp(fields(c.width, c.height, c.bits), palette, pixels, c.gap);
+    write_file(path, bmp);
+    LoadResult r = load(path);
+    ASSERT_NE(r.image, nullptr) << c.width << "x" << c.height << "/" << c.bits;
+    std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+    EXPECT_EQ(r.out, loading_line(c.width, c.height, c.bits, get_le32(bmp, 10)) +
+                         processing_line(c.bits, c.row_size) + "Successfully loaded BMP: " +
+                         size + " (row_size=" + std::to_string(c.row_size) +
+                         ", bits=" + std::to_string(c.bits) + ")\n");
+    EXPECT_EQ(r.image->width, c.width);
+    EXPECT_EQ(r.image->height, c.height);
+    for (int32_t y = 0; y < c.height; ++y) {
+      int32_t s = c.height - 1 - y;  // image row 0 is the last stored row
+      int32_t want = c.bits == 8 ? s + 1 : (s % 2 == 0 ? 255 : 0);
+      for (int32_t x = 0; x < c.width; ++x) {
+        ASSERT_EQ(gray_at(r.image, x, y), want) << size << " x " << x << " y " << y;
+      }
+    }
+    free_gray_image(r.image);
+  }
+}
+
+TEST_F(GrayLoader, EightBitBytesAreTakenAsTheyAreWhateverThePalette) {
+  Bytes palette(1024, 0);  // every entry black
+  Bytes pixels = {0, 100, 255, 0};
+  write_file(path, build_bmp(fields(3, 1, 8), palette, pixels));
+  LoadResult r = load(path);
+  ASSERT_NE(r.image, nullptr);
+  EXPECT_EQ(pixels_of(r.image), (Bytes{0, 100, 255}));
+  free_gray_image(r.image);
+}
+
+TEST_F(GrayLoader, ShortRowsNameTheRowThatWasNotRead) {
+  struct Case {
+    const char* name;
+    int32_t width, height;
+    uint16_t bits;
+    size_t cut;          // bytes removed from the end of the file
+    uint32_t offset;     // 0: right after the headers and palette
+    const char* error;
+  };
+  const Case cases[] = {
+      {"8-bit, last row one byte short", 5, 3, 8, 1, 0,
+       "Error: Cannot read 8-bit pixel row 0 (expected 8 bytes)\n"},
+      {"8-bit, two rows missing", 5, 3, 8, 9, 0,
+       "Error: Cannot read 8-bit pixel row 1 (expected 8 bytes)\n"},
+      {"8-bit, offset past the end", 4, 2, 8, 0, 5000,
+       "Error: Cannot read 8-bit pixel row 1 (expected 4 bytes)\n"},
+      {"24-bit, last row one byte short", 2, 3, 24, 1, 0,
+       "Error: Cannot read 24-bit pixel row 0\n"},
+      {"24-bit, no pixels at all", 2, 3, 24, 24, 0, "Error: Cannot read 24-bit pixel row 2\n"},
+  };
+  for (const Case& c : cases) {
+    BmpFields f = fields(c.width, c.height, c.bits);
+    f.pixel_data_offset = c.offset;
+    size_t row = test_row_size(c.width, c.bits);
+    Bytes palette = c.bits == 8 ? Bytes(1024, 1) : Bytes();
+    Bytes bmp = build_bmp(f, palette, Bytes(row * c.height, 0xFF));
+    bmp.resize(bmp.size() - c.cut);
+    write_file(path, bmp);
+    LoadResult r = load(path);
+    EXPECT_EQ(r.image, nullptr) << c.name;
+    EXPECT_EQ(r.out, loading_line(c.width, c.height, c.bits, get_le32(bmp, 10)) +
+                         processing_line(c.bits, static_cast<int>(row)) + c.error)
+        << c.name;
+  }
+}
+
+TEST_F(GrayLoader, AnOffsetTheStreamCannotReachFailsLikeAShortRow) {
+  // A pipe cannot seek: the headers arrive, the seek to the pixels fails.
+  std::string fifo = dir + "/pipe.bmp";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  Bytes bmp = build_bmp(fields(4, 2, 8), Bytes(1024, 0), Bytes(8, 7));
+  std::thread writer([&] {
+    int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd >= 0) {
+      (void)!write(fd, bmp.data(), bmp.size());
+      close(fd);
+    }
+  });
+  LoadResult r = load(fifo);
+  writer.join();
+  EXPECT_EQ(r.image, nullptr);
+  EXPECT_EQ(r.out, loading_line(4, 2, 8, 1078) + processing_line(8, 4) +
+                       "Error: Cannot read 8-bit pixel row 1 (expected 4 bytes)\n");
+  unlink(fifo.c_str());
+}
+
+}  // namespace
