@@ -1,6 +1,13 @@
 # Compile settings shared by every target of the project, and the helper that
 # turns a subsystem's object library into its one-export shared library.
 
+include(GNUInstallDirs)
+
+# Windows modules carry a version resource, compiled by the resource compiler.
+if(WIN32)
+  enable_language(RC)
+endif()
+
 # Options every target of ours gets: warnings on, no fused multiply-add (the
 # bilinear blend must give the same bits on every compiler and CPU), 64-bit
 # file offsets on 32-bit targets.
@@ -14,24 +21,39 @@ function(vorlin_target_defaults target)
 endfunction()
 
 # vorlin_module(NAME Scale EXPORT BMPResizers OBJECTS vorlin_scale_obj)
-# Builds libVorlin<NAME>.so from the subsystem's objects and its own copy of
-# common/, exporting only the named function.
+# Builds libVorlin<NAME>.so (Vorlin<NAME>.dll on Windows) from the subsystem's
+# objects and its own copy of common/, exporting only the named function, and
+# installs it as the imported target Vorlin::<NAME> with a pkg-config file.
 function(vorlin_module)
   cmake_parse_arguments(M "" "NAME;EXPORT" "OBJECTS" ${ARGN})
   set(target Vorlin${M_NAME})
   add_library(${target} SHARED)
   target_link_libraries(${target} PRIVATE ${M_OBJECTS} vorlin_common)
+  target_include_directories(${target} INTERFACE
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${target}
+    EXPORT_NAME ${M_NAME}
     VERSION ${PROJECT_VERSION}
-    SOVERSION ${PROJECT_VERSION_MAJOR})
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    VORLIN_EXPORT ${M_EXPORT})
   vorlin_target_defaults(${target})
   if(WIN32)
-    # Undecorated export by a .def file and the module's version resource.
+    # Undecorated export by a .def file, the module's version resource, and
+    # the start-up routine the DLL entry point calls.
     set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
     file(WRITE ${def} "LIBRARY ${target}\nEXPORTS\n    ${M_EXPORT}\n")
-    target_sources(${target} PRIVATE ${def})
-    set_target_properties(${target} PROPERTIES PREFIX "")
+    set(VORLIN_RC_NAME ${target})
+    set(VORLIN_RC_VERSION_TEXT
+      "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
+    set(VORLIN_RC_VERSION_COMMAS
+      "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${def} ${rc} ${PROJECT_SOURCE_DIR}/common/module_startup.cpp)
+    # The file name is the module's name alone: no "lib" prefix, no version suffix.
+    set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_NAME ${target})
   elseif(NOT APPLE)
     # The version script is a second guard behind hidden visibility: even a
     # symbol that slips through (a runtime template, a static library) stays local.
@@ -41,4 +63,38 @@ function(vorlin_module)
       "LINKER:--version-script=${map}" "LINKER:--no-undefined" "LINKER:--exclude-libs,ALL")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
   endif()
+  set_property(GLOBAL APPEND PROPERTY VORLIN_MODULES ${target})
+
+  install(TARGETS ${target} EXPORT VorlinTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # The .pc file finds its prefix from where it lies, so an installed tree
+  # can be moved (or installed with --prefix) and still be used.
+  string(TOLOWER ${M_NAME} lower)
+  set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  file(RELATIVE_PATH VORLIN_PC_TO_PREFIX /prefix/${pc_dir} /prefix)
+  string(REGEX REPLACE "/$" "" VORLIN_PC_TO_PREFIX "${VORLIN_PC_TO_PREFIX}")
+  set(VORLIN_PC_NAME ${target})
+  set(VORLIN_PC_EXPORT ${M_EXPORT})
+  set(pc ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}.pc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vorlin-module.pc.in ${pc} @ONLY)
+  install(FILES ${pc} DESTINATION ${pc_dir})
 endfunction()
+
+# The test framework: the installed GoogleTest package, or, for a cross build
+# (whose target has no such package), GoogleTest built from Debian's sources.
+macro(vorlin_find_gtest)
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest QUIET)
+  endif()
+  if(NOT TARGET GTest::gtest)
+    set(VORLIN_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+    if(NOT EXISTS ${VORLIN_GTEST_SOURCE_DIR}/CMakeLists.txt)
+      message(FATAL_ERROR "GoogleTest not found: install libgtest-dev, or googletest for cross builds")
+    endif()
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${VORLIN_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  endif()
+endmacro()

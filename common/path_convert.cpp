@@ -1,6 +1,7 @@
 // Wide-to-multibyte path conversion for every module.
 #include "path_convert.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +19,9 @@ namespace {
 constexpr size_t kBytesPerChar = 2;
 
 void encode(const wchar_t* wide, char* out, size_t out_size) {
-  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(out_size), nullptr,
-                          nullptr) == 0) {
+  // The conversion takes an int size; a larger temporary is still at least that big.
+  int size = out_size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(out_size);
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out, size, nullptr, nullptr) == 0) {
     out[0] = '\0';
   }
 }
@@ -32,11 +34,8 @@ constexpr size_t kBytesPerChar = 4;
 void encode(const wchar_t* wide, char* out, size_t /*out_size*/) {
   unsigned char* p = reinterpret_cast<unsigned char*>(out);
   for (const wchar_t* w = wide; *w != L'\0'; ++w) {
-    // wchar_t may be signed: negative values are not code points.
-    if (*w < 0) {
-      out[0] = '\0';
-      return;
-    }
+    // wchar_t is signed on some targets and unsigned on others (ARM): a
+    // negative value becomes 0x80000000 or more here and is refused below.
     uint32_t c = static_cast<uint32_t>(*w);
     if (c < 0x80u) {
       *p++ = static_cast<unsigned char>(c);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bmp_format.h"
+#include "resample_fast.h"
 
 int64_t row_size(int32_t width, uint16_t bits_per_pixel) {
   return (static_cast<int64_t>(width) * bits_per_pixel + 31) / 32 * 4;
@@ -171,7 +172,11 @@ uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s1
   return red | green | blue;
 }
 
-RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height) {
+namespace {
+
+// The result record with the source's depth and palette and a zero-filled
+// pixel array, or null after printing which allocation failed.
+RasterImage* create_resampled(const RasterImage* source, int32_t new_width, int32_t new_height) {
   RasterImage* result = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
   if (result == nullptr) {
     fprintf(stderr, "Error: Memory allocation failed\n");
@@ -207,32 +212,62 @@ RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_
     free(result);
     return nullptr;
   }
+  return result;
+}
 
-  double scale_x = static_cast<double>(source->width) / static_cast<double>(new_width);
-  double scale_y = static_cast<double>(source->height) / static_cast<double>(new_height);
+}  // namespace
+
+void resample_span_reference(const RasterImage* source, RasterImage* result, int32_t row,
+                             int32_t first_column, int32_t end_column) {
+  double scale_x = static_cast<double>(source->width) / static_cast<double>(result->width);
+  double scale_y = static_cast<double>(source->height) / static_cast<double>(result->height);
+  double sy = static_cast<double>(row) * scale_y;
+  int32_t y0 = static_cast<int32_t>(sy);
+  double fy = sy - static_cast<double>(y0);
+  int32_t y1 = y0 + 1;
+  for (int32_t j = first_column; j < end_column; ++j) {
+    double sx = static_cast<double>(j) * scale_x;
+    int32_t x0 = static_cast<int32_t>(sx);
+    double fx = sx - static_cast<double>(x0);
+    int32_t x1 = x0 + 1;
+    if (result->bits_per_pixel == 32) {
+      uint32_t v = blend_bilinear_32(get_pixel_32(source, x0, y0), get_pixel_32(source, x1, y0),
+                                     get_pixel_32(source, x0, y1), get_pixel_32(source, x1, y1),
+                                     fx, fy);
+      set_pixel_32(result, j, row, v);
+    } else if (result->bits_per_pixel == 24) {
+      uint32_t v = blend_bilinear_24(get_pixel_24(source, x0, y0), get_pixel_24(source, x1, y0),
+                                     get_pixel_24(source, x0, y1), get_pixel_24(source, x1, y1),
+                                     fx, fy);
+      set_pixel_24(result, j, row, v);
+    } else {
+      set_pixel(result, j, row, get_pixel(source, x0, y0));
+    }
+  }
+}
+
+RasterImage* resample_image_reference(const RasterImage* source, int32_t new_width,
+                                      int32_t new_height) {
+  RasterImage* result = create_resampled(source, new_width, new_height);
+  if (result == nullptr) {
+    return nullptr;
+  }
   for (int32_t i = 0; i < new_height; ++i) {
-    double sy = static_cast<double>(i) * scale_y;
-    int32_t y0 = static_cast<int32_t>(sy);
-    double fy = sy - static_cast<double>(y0);
-    int32_t y1 = y0 + 1;
-    for (int32_t j = 0; j < new_width; ++j) {
-      double sx = static_cast<double>(j) * scale_x;
-      int32_t x0 = static_cast<int32_t>(sx);
-      double fx = sx - static_cast<double>(x0);
-      int32_t x1 = x0 + 1;
-      if (result->bits_per_pixel == 32) {
-        uint32_t v = blend_bilinear_32(get_pixel_32(source, x0, y0), get_pixel_32(source, x1, y0),
-                                       get_pixel_32(source, x0, y1), get_pixel_32(source, x1, y1),
-                                       fx, fy);
-        set_pixel_32(result, j, i, v);
-      } else if (result->bits_per_pixel == 24) {
-        uint32_t v = blend_bilinear_24(get_pixel_24(source, x0, y0), get_pixel_24(source, x1, y0),
-                                       get_pixel_24(source, x0, y1), get_pixel_24(source, x1, y1),
-                                       fx, fy);
-        set_pixel_24(result, j, i, v);
-      } else {
-        set_pixel(result, j, i, get_pixel(source, x0, y0));
-      }
+    resample_span_reference(source, result, i, 0, new_width);
+  }
+  return result;
+}
+
+RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height) {
+  RasterImage* result = create_resampled(source, new_width, new_height);
+  if (result == nullptr) {
+    return nullptr;
+  }
+  // The fast path declines (without a word) when its small tables cannot be
+  // had; the reference then produces the very same bytes.
+  if (!resample_pixels_fast(source, result)) {
+    for (int32_t i = 0; i < new_height; ++i) {
+      resample_span_reference(source, result, i, 0, new_width);
     }
   }
   return result;

@@ -63,7 +63,18 @@ uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s1
 // New image of new_width x new_height (both >= 1) with the source's depth and
 // palette, filled by resampling the source. Returns null after printing the
 // failed allocation to standard error. The source is left untouched.
+// Uses the fast kernels; the bytes are those of resample_image_reference.
 RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height);
+
+// The same image computed pixel by pixel through the bounds-checked
+// accessors: the definition every faster path must match byte for byte.
+RasterImage* resample_image_reference(const RasterImage* source, int32_t new_width,
+                                      int32_t new_height);
+
+// Pixels first_column .. end_column - 1 of one result row, computed the
+// reference way. The result's size and depth say how the source is sampled.
+void resample_span_reference(const RasterImage* source, RasterImage* result, int32_t row,
+                             int32_t first_column, int32_t end_column);
 
 // Releases the pixel array, the palette, then the record; nothing for null.
 void free_image(RasterImage* image);

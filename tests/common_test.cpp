@@ -10,6 +10,10 @@
 #include "path_convert.h"
 #include "test_support.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 std::string converted(const wchar_t* wide) {
@@ -20,6 +24,35 @@ std::string converted(const wchar_t* wide) {
   return result;
 }
 
+#if defined(_WIN32)
+// Windows converts through the ANSI code page, with best-fit mapping (no
+// flags) and the code page's own default character '?' for what it cannot
+// map: nothing fails. The values are those of code page 1252, which Wine
+// picks for an English or C locale.
+TEST(PathConversion, UsesTheAnsiCodePageWithBestFitAndItsDefaultCharacter) {
+  if (GetACP() != 1252) GTEST_SKIP() << "expected values are for ANSI code page 1252";
+  struct Case {
+    std::wstring wide;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {L"in.bmp", "in.bmp"},
+      {L"", ""},
+      {std::wstring(1, wchar_t(0xE9)), "\xE9"},
+      {std::wstring(1, wchar_t(0x20AC)), "\x80"},    // the euro sign has a byte in 1252
+      {std::wstring(1, wchar_t(0x0152)), "\x8C"},
+      {std::wstring(1, wchar_t(0x0100)), "A"},       // best fit
+      {std::wstring(1, wchar_t(0x4E2D)), "?"},       // no byte and no best fit
+      {L"a" + std::wstring(1, wchar_t(0xD800)) + L"b", "a?b"},
+      {std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}, "??"},  // a pair: one '?' a unit
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(converted(c.wide.c_str()), c.expected) << "code " << std::hex
+                                                     << (c.wide.empty() ? 0 : int(c.wide.back()));
+  }
+  EXPECT_EQ(converted(nullptr), "");
+}
+#else
 TEST(PathConversion, EncodesEachUtf8LengthAndRejectsNonCharacters) {
   struct Case {
     std::wstring wide;
@@ -45,8 +78,12 @@ TEST(PathConversion, EncodesEachUtf8LengthAndRejectsNonCharacters) {
   }
   EXPECT_EQ(converted(nullptr), "");
 }
+#endif
 
 TEST(PathConversion, BufferTakesAtMost199BytesOfText) {
+#if defined(_WIN32)
+  if (GetACP() != 1252) GTEST_SKIP() << "expected values are for ANSI code page 1252";
+#endif
   struct Case {
     std::wstring wide;
     int fits;
@@ -54,8 +91,14 @@ TEST(PathConversion, BufferTakesAtMost199BytesOfText) {
   const Case cases[] = {
       {std::wstring(199, L'a'), 1},
       {std::wstring(200, L'a'), 0},
+#if defined(_WIN32)
+      // One byte a euro sign in code page 1252.
+      {std::wstring(199, wchar_t(0x20AC)), 1},
+      {std::wstring(200, wchar_t(0x20AC)), 0},
+#else
       {std::wstring(66, wchar_t(0x20AC)), 1},  // 198 bytes of text
       {std::wstring(67, wchar_t(0x20AC)), 0},  // 201 bytes: fewer characters than 200, still too long
+#endif
   };
   for (const Case& c : cases) {
     char buffer[kPathBufferSize];

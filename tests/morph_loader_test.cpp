@@ -2,9 +2,11 @@
 // sizes and orientation, short rows, and what it refuses.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <string>
 #include <thread>
@@ -130,7 +132,10 @@ TEST_F(GrayLoader, ThresholdsTheAverageOfTheThreeBytes) {
   const int32_t width = sizeof cases / sizeof cases[0];
   Bytes row;
   for (const Case& c : cases) {
-    row.insert(row.end(), {c.b, c.g, c.r});
+    // Byte by byte: GCC 12 on s390x warns (wrongly) about an initializer-list insert.
+    row.push_back(c.b);
+    row.push_back(c.g);
+    row.push_back(c.r);
   }
   row.resize(test_row_size(width, 24), 0);
   write_file(path, build_bmp(fields(width, 1, 24), {}, row));
@@ -233,6 +238,9 @@ TEST_F(GrayLoader, ShortRowsNameTheRowThatWasNotRead) {
 }
 
 TEST_F(GrayLoader, AnOffsetTheStreamCannotReachFailsLikeAShortRow) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "needs a POSIX named pipe";
+#else
   // A pipe cannot seek: the headers arrive, the seek to the pixels fails.
   std::string fifo = dir + "/pipe.bmp";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -250,6 +258,7 @@ TEST_F(GrayLoader, AnOffsetTheStreamCannotReachFailsLikeAShortRow) {
   EXPECT_EQ(r.out, loading_line(4, 2, 8, 1078) + processing_line(8, 4) +
                        "Error: Cannot read 8-bit pixel row 1 (expected 4 bytes)\n");
   unlink(fifo.c_str());
+#endif
 }
 
 }  // namespace

@@ -1,36 +1,100 @@
 // Shared test helpers; see test_support.h.
 #include "test_support.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// The few file-system and descriptor calls that differ between POSIX and
+// Windows. Test paths are UTF-8 strings; on Windows they reach the file
+// system as wide strings, so a name means the same file to the tests and
+// to a module that opens it through the ANSI code page.
 namespace {
-std::vector<std::string>& temp_dirs() {
-  static std::vector<std::string> dirs;
-  return dirs;
+#if defined(_WIN32)
+std::string narrow(const std::wstring& wide) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) abort();
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], size, nullptr, nullptr);
+  text.resize(static_cast<size_t>(size) - 1);
+  return text;
 }
 
+void remove_tree(const std::wstring& dir) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = dir + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(dir.c_str());
+}
+
+std::string new_temp_dir() {
+  static unsigned counter = 0;
+  wchar_t base[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, base);
+  if (length == 0 || length > MAX_PATH) abort();
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::wstring dir = std::wstring(base) + L"vorlin-test-" +
+                       std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+    if (CreateDirectoryW(dir.c_str(), nullptr)) return narrow(dir);
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  fprintf(stderr, "cannot make a temporary directory\n");
+  abort();
+}
+
+void remove_dir_tree(const std::string& dir) { remove_tree(widen(dir)); }
+
+FILE* open_file(const std::string& path, const char* mode) {
+  return _wfopen(widen(path).c_str(), widen(mode).c_str());
+}
+
+bool path_exists(const std::string& path) {
+  return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Binary, so the capture holds the bytes a module printed, not the CRT's
+// line-end translation of them.
+int open_capture_file(const std::string& path) {
+  return _wopen(widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                _S_IREAD | _S_IWRITE);
+}
+int dup_fd(int fd) { return _dup(fd); }
+int dup2_fd(int from, int to) { return _dup2(from, to); }
+int close_fd(int fd) { return _close(fd); }
+void remove_file(const std::string& path) { _wunlink(widen(path).c_str()); }
+void remove_empty_dir(const std::string& path) { _wrmdir(widen(path).c_str()); }
+#else
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
 }
 
-// Every directory made by make_temp_dir goes when the test program ends.
-void remove_temp_dirs() {
-  for (const std::string& dir : temp_dirs()) {
-    nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-}
-}  // namespace
-
-std::string make_temp_dir() {
+std::string new_temp_dir() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
                         "/vorlin-test-XXXXXX";
@@ -40,14 +104,51 @@ std::string make_temp_dir() {
     perror("mkdtemp");
     abort();
   }
-  if (temp_dirs().empty()) atexit(remove_temp_dirs);
-  temp_dirs().push_back(buffer.data());
   return std::string(buffer.data());
+}
+
+void remove_dir_tree(const std::string& dir) {
+  nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+FILE* open_file(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
+
+bool path_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+int open_capture_file(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+}
+int dup_fd(int fd) { return dup(fd); }
+int dup2_fd(int from, int to) { return dup2(from, to); }
+int close_fd(int fd) { return close(fd); }
+void remove_file(const std::string& path) { unlink(path.c_str()); }
+void remove_empty_dir(const std::string& path) { rmdir(path.c_str()); }
+#endif
+
+std::vector<std::string>& temp_dirs() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+
+// Every directory made by make_temp_dir goes when the test program ends.
+void remove_temp_dirs() {
+  for (const std::string& dir : temp_dirs()) remove_dir_tree(dir);
+}
+}  // namespace
+
+std::string make_temp_dir() {
+  std::string dir = new_temp_dir();
+  if (temp_dirs().empty()) atexit(remove_temp_dirs);
+  temp_dirs().push_back(dir);
+  return dir;
 }
 
 Bytes read_file(const std::string& path) {
   Bytes bytes;
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = open_file(path, "rb");
   if (file == nullptr) return bytes;
   uint8_t chunk[65536];
   size_t got;
@@ -59,7 +160,7 @@ Bytes read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {
-  FILE* file = fopen(path.c_str(), "wb");
+  FILE* file = open_file(path, "wb");
   if (file == nullptr) {
     perror(path.c_str());
     abort();
@@ -68,10 +169,7 @@ void write_file(const std::string& path, const Bytes& bytes) {
   fclose(file);
 }
 
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+bool file_exists(const std::string& path) { return path_exists(path); }
 
 std::wstring widen(const std::string& utf8) {
   std::wstring wide;
@@ -105,17 +203,17 @@ std::string out_path;
 std::string err_path;
 
 int redirect(int fd, const std::string& path) {
-  int saved = dup(fd);
-  int target = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int saved = dup_fd(fd);
+  int target = open_capture_file(path);
   if (saved < 0 || target < 0) abort();
-  dup2(target, fd);
-  close(target);
+  dup2_fd(target, fd);
+  close_fd(target);
   return saved;
 }
 
 std::string slurp_and_remove(const std::string& path) {
   Bytes bytes = read_file(path);
-  unlink(path.c_str());
+  remove_file(path);
   return std::string(bytes.begin(), bytes.end());
 }
 }  // namespace
@@ -135,13 +233,13 @@ void begin_capture() {
 Captured end_capture() {
   fflush(stdout);
   fflush(stderr);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(saved_out);
-  close(saved_err);
+  dup2_fd(saved_out, 1);
+  dup2_fd(saved_err, 2);
+  close_fd(saved_out);
+  close_fd(saved_err);
   Captured captured{slurp_and_remove(out_path), slurp_and_remove(err_path)};
   std::string dir = out_path.substr(0, out_path.rfind('/'));
-  rmdir(dir.c_str());
+  remove_empty_dir(dir);
   return captured;
 }
 
@@ -203,16 +301,28 @@ uint32_t get_le32(const Bytes& bytes, size_t offset) {
 Bytes random_bytes(size_t count, uint32_t seed) {
   Bytes bytes(count);
   uint32_t state = seed * 2654435761u + 1u;
-  for (auto& byte : bytes) {
+  for (auto& value : bytes) {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
-    byte = static_cast<uint8_t>(state >> 24);
+    value = static_cast<uint8_t>(state >> 24);
   }
   return bytes;
 }
 
 void* load_module_symbol(const char* module_path, const char* symbol) {
+#if defined(_WIN32)
+  HMODULE handle = LoadLibraryW(widen(module_path).c_str());
+  if (handle == nullptr) {
+    fprintf(stderr, "LoadLibrary %s: error %lu\n", module_path, GetLastError());
+    abort();
+  }
+  void* fn = reinterpret_cast<void*>(GetProcAddress(handle, symbol));
+  if (fn == nullptr) {
+    fprintf(stderr, "GetProcAddress %s: error %lu\n", symbol, GetLastError());
+    abort();
+  }
+#else
   void* handle = dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     fprintf(stderr, "dlopen %s: %s\n", module_path, dlerror());
@@ -223,5 +333,6 @@ void* load_module_symbol(const char* module_path, const char* symbol) {
     fprintf(stderr, "dlsym %s: %s\n", symbol, dlerror());
     abort();
   }
+#endif
   return fn;
 }

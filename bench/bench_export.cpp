@@ -1,0 +1,274 @@
+// Each export called whole, loaded from its built module as a host does, on
+// files in a temporary directory; beside it OpenCV's imread + kernel +
+// imwrite of the same files, a plain read and write of those files, and the
+// export's kernel alone (the limit is plain I/O plus kernel).
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "bench_cases.h"
+#include "bench_support.h"
+#include "bmp_io.h"
+#include "erode.h"
+#include "erode_pictures.h"
+#include "gray_bmp_writer.h"
+#include "vorlin/vorlin.h"
+
+namespace {
+
+void* module_symbol(const char* path, const char* name) {
+  void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  void* symbol = module != nullptr ? dlsym(module, name) : nullptr;
+  if (symbol == nullptr) {
+    fprintf(stderr, "cannot load %s from %s: %s\n", name, path, dlerror());
+    abort();
+  }
+  return symbol;
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The limit: the input read whole into a new buffer, the output written whole.
+void plain_read_write(const std::string& input, const std::string& output, size_t output_bytes,
+                      const uint8_t* output_content) {
+  FILE* in = fopen(input.c_str(), "rb");
+  fseek(in, 0, SEEK_END);
+  size_t size = static_cast<size_t>(ftell(in));
+  fseek(in, 0, SEEK_SET);
+  uint8_t* buffer = static_cast<uint8_t*>(malloc(size));
+  size_t got = fread(buffer, 1, size, in);
+  fclose(in);
+  benchmark::DoNotOptimize(got);
+  FILE* out = fopen(output.c_str(), "wb");
+  fwrite(output_content, 1, output_bytes, out);
+  fclose(out);
+  free(buffer);
+}
+
+struct ResizeExport {
+  int32_t width, height, new_width, new_height;
+  uint16_t bits;
+};
+
+const ResizeExport kResizeExports[] = {
+    {4096, 4096, 2048, 2048, 24},
+    {1024, 768, 4096, 3072, 32},
+    {4096, 4096, 2048, 2048, 8},
+};
+
+std::string resize_name(const ResizeExport& e) {
+  return "BMPResizers_" + std::to_string(e.bits) + "bit_" + std::to_string(e.width) + "x" +
+         std::to_string(e.height) + "_to_" + std::to_string(e.new_width) + "x" +
+         std::to_string(e.new_height);
+}
+
+std::string resize_input(const ResizeExport& e) {
+  std::string path = bench_temp_dir() + "/" + resize_name(e) + "_in.bmp";
+  static std::vector<std::string> written;
+  for (const std::string& p : written) {
+    if (p == path) return path;
+  }
+  RasterImage* image = make_random_raster(e.width, e.height, e.bits, 4);
+  if (!save_bmp(image, path.c_str())) abort();
+  free_image(image);
+  written.push_back(path);
+  return path;
+}
+
+void run_resize_export(benchmark::State& state, ResizeExport e) {
+  auto resize = reinterpret_cast<VorlinResizeFn>(module_symbol(VORLINSCALE_PATH, "BMPResizers"));
+  std::string input = resize_input(e);
+  std::wstring in = widen(input);
+  std::wstring out = widen(bench_temp_dir() + "/" + resize_name(e) + "_ours.bmp");
+  int saved = quiet_stdout_begin();
+  heap_reset_peak();
+  size_t before = heap_live();
+  int32_t status = resize(in.c_str(), out.c_str(), e.new_width, e.new_height);
+  size_t peak = heap_peak() - before;
+  for (auto _ : state) {
+    status = resize(in.c_str(), out.c_str(), e.new_width, e.new_height);
+  }
+  quiet_stdout_end(saved);
+  if (status != VORLIN_RESIZE_OK) state.SkipWithError("BMPResizers failed");
+  state.counters["heap_peak_KiB"] = static_cast<double>(peak) / 1024.0;
+}
+
+void run_resize_opencv(benchmark::State& state, ResizeExport e) {
+  std::string input = resize_input(e);
+  std::string output = bench_temp_dir() + "/" + resize_name(e) + "_opencv.bmp";
+  int interpolation = e.bits >= 24 ? cv::INTER_LINEAR : cv::INTER_NEAREST;
+  for (auto _ : state) {
+    cv::Mat source = cv::imread(input, cv::IMREAD_UNCHANGED);
+    cv::Mat result;
+    cv::resize(source, result, cv::Size(e.new_width, e.new_height), 0, 0, interpolation);
+    if (!cv::imwrite(output, result)) state.SkipWithError("imwrite failed");
+  }
+}
+
+void run_resize_plain(benchmark::State& state, ResizeExport e) {
+  std::string input = resize_input(e);
+  std::string output = bench_temp_dir() + "/" + resize_name(e) + "_plain.bmp";
+  std::vector<uint8_t> expected(54 + static_cast<size_t>(e.bits <= 8 ? 1024 : 0) +
+                                static_cast<size_t>(row_size(e.new_width, e.bits)) *
+                                    static_cast<size_t>(e.new_height));
+  for (auto _ : state) {
+    plain_read_write(input, output, expected.size(), expected.data());
+  }
+}
+
+void run_resize_kernel(benchmark::State& state, ResizeExport e) {
+  std::string input = resize_input(e);
+  RasterImage* source = load_bmp(input.c_str());
+  for (auto _ : state) {
+    RasterImage* result = resample_image(source, e.new_width, e.new_height);
+    benchmark::DoNotOptimize(result->pixels);
+    free_image(result);
+  }
+  free_image(source);
+}
+
+struct ErodeExport {
+  const char* picture;  // "random" (0/255) or "blocks"
+  int32_t passes;
+};
+
+const ErodeExport kErodeExports[] = {{"random", 1}, {"blocks", 100}};
+constexpr int32_t kErodeSide = 4096;
+
+std::string erode_name(const ErodeExport& e) {
+  return std::string("BMPErosion_8bit_4096x4096_") + e.picture + "_" + std::to_string(e.passes) +
+         "pass";
+}
+
+std::string erode_input(const ErodeExport& e) {
+  std::string path = bench_temp_dir() + "/" + erode_name(e) + "_in.bmp";
+  static std::vector<std::string> written;
+  for (const std::string& p : written) {
+    if (p == path) return path;
+  }
+  GrayImage* image = std::string(e.picture) == "random" ? make_random_binary(kErodeSide, kErodeSide)
+                                                        : make_blocks(kErodeSide, kErodeSide);
+  if (!save_gray_bmp(image, path.c_str())) abort();
+  free_gray_image(image);
+  written.push_back(path);
+  return path;
+}
+
+void run_erode_export(benchmark::State& state, ErodeExport e) {
+  auto erode = reinterpret_cast<VorlinErodeFn>(module_symbol(VORLINMORPH_PATH, "BMPErosion"));
+  std::wstring in = widen(erode_input(e));
+  std::wstring out = widen(bench_temp_dir() + "/" + erode_name(e) + "_ours.bmp");
+  int saved = quiet_stdout_begin();
+  heap_reset_peak();
+  size_t before = heap_live();
+  int32_t status = erode(in.c_str(), out.c_str(), e.passes);
+  size_t peak = heap_peak() - before;
+  for (auto _ : state) {
+    status = erode(in.c_str(), out.c_str(), e.passes);
+  }
+  quiet_stdout_end(saved);
+  if (status != VORLIN_ERODE_OK) state.SkipWithError("BMPErosion failed");
+  state.counters["heap_peak_KiB"] = static_cast<double>(peak) / 1024.0;
+}
+
+void run_erode_opencv(benchmark::State& state, ErodeExport e) {
+  std::string input = erode_input(e);
+  std::string output = bench_temp_dir() + "/" + erode_name(e) + "_opencv.bmp";
+  cv::Mat cross = cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3));
+  for (auto _ : state) {
+    cv::Mat image = cv::imread(input, cv::IMREAD_GRAYSCALE);
+    for (int32_t k = 0; k < e.passes; ++k) {
+      cv::Mat next;
+      cv::erode(image, next, cross);
+      image = next;
+    }
+    if (!cv::imwrite(output, image)) state.SkipWithError("imwrite failed");
+  }
+}
+
+void run_erode_plain(benchmark::State& state, ErodeExport e) {
+  std::string input = erode_input(e);
+  std::string output = bench_temp_dir() + "/" + erode_name(e) + "_plain.bmp";
+  std::vector<uint8_t> expected(static_cast<size_t>(gray_bmp_file_size(kErodeSide, kErodeSide)));
+  for (auto _ : state) {
+    plain_read_write(input, output, expected.size(), expected.data());
+  }
+}
+
+void run_erode_kernel(benchmark::State& state, ErodeExport e) {
+  GrayImage* source = load_gray_bmp(erode_input(e).c_str());
+  for (auto _ : state) {
+    GrayImage* current = erode_once(source);
+    for (int32_t k = 2; k <= e.passes; ++k) {
+      GrayImage* next = erode_once(current);
+      free_gray_image(current);
+      current = next;
+    }
+    benchmark::DoNotOptimize(current->pixels);
+    free_gray_image(current);
+  }
+  free_gray_image(source);
+}
+
+void run_probe_export(benchmark::State& state) {
+  auto probe = reinterpret_cast<VorlinProbeFn>(module_symbol(VORLINPROBE_PATH, "BMPSizeChecker"));
+  std::wstring path = widen(resize_input(kResizeExports[0]));
+  int32_t width = 0;
+  for (auto _ : state) {
+    width = probe(path.c_str(), VORLIN_QUERY_WIDTH);
+  }
+  if (width != kResizeExports[0].width) state.SkipWithError("BMPSizeChecker failed");
+}
+
+void run_probe_plain(benchmark::State& state) {
+  std::string path = resize_input(kResizeExports[0]);
+  uint8_t header[54];
+  for (auto _ : state) {
+    FILE* file = fopen(path.c_str(), "rb");
+    size_t got = fread(header, 1, sizeof header, file);
+    fclose(file);
+    benchmark::DoNotOptimize(got);
+  }
+}
+
+// Whole calls are timed on the wall clock: file I/O is part of them.
+void timed(benchmark::internal::Benchmark* b) { b->UseRealTime()->Unit(benchmark::kMillisecond); }
+
+}  // namespace
+
+void register_export_benchmarks() {
+  for (const ResizeExport& e : kResizeExports) {
+    std::string which = resize_name(e);
+    timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
+                                                    run_resize_export, e));
+    timed(benchmark::RegisterBenchmark(
+                             bench_name("export", which, "opencv").c_str(), run_resize_opencv, e));
+    timed(benchmark::RegisterBenchmark(
+                              bench_name("export", which, "plainio").c_str(), run_resize_plain, e));
+    timed(benchmark::RegisterBenchmark(
+                             bench_name("export", which, "kernel").c_str(), run_resize_kernel, e));
+  }
+  for (const ErodeExport& e : kErodeExports) {
+    std::string which = erode_name(e);
+    timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
+                                                    run_erode_export, e));
+    timed(benchmark::RegisterBenchmark(
+                             bench_name("export", which, "opencv").c_str(), run_erode_opencv, e));
+    timed(benchmark::RegisterBenchmark(
+                              bench_name("export", which, "plainio").c_str(), run_erode_plain, e));
+    timed(benchmark::RegisterBenchmark(
+                             bench_name("export", which, "kernel").c_str(), run_erode_kernel, e));
+  }
+  std::string which = "BMPSizeChecker_width";
+  timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
+                                                  run_probe_export));
+  timed(benchmark::RegisterBenchmark(
+                            bench_name("export", which, "plainio").c_str(), run_probe_plain));
+}

@@ -1,0 +1,262 @@
+// The fast resampler's dispatch, its portable and SSE2 blend operations, and
+// the sampling of 2-, 8- and 16-bit images by direct row pointers.
+#include "resample_fast.h"
+
+#include <cfloat>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(VORLIN_RESAMPLE_SSE2)
+#include <emmintrin.h>
+#endif
+
+#include "resample_kernels.h"
+
+namespace {
+
+// Doubles evaluated in wider registers (x87) would round differently from the
+// stored tables, so such builds keep to the reference.
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD != 0
+constexpr bool kExactDoubles = false;
+#else
+constexpr bool kExactDoubles = true;
+#endif
+
+// Plain C++ on N channels; byte by byte, so any byte order gives the same result.
+template <int N>
+struct PortableOps {
+  struct Vec {
+    double c[N];
+  };
+  static Vec load(const uint8_t* p) {
+    Vec v;
+    for (int c = 0; c < N; ++c) v.c[c] = static_cast<double>(p[c]);
+    return v;
+  }
+  static Vec splat(double d) {
+    Vec v;
+    for (int c = 0; c < N; ++c) v.c[c] = d;
+    return v;
+  }
+  static Vec add(Vec a, Vec b) {
+    for (int c = 0; c < N; ++c) a.c[c] = a.c[c] + b.c[c];
+    return a;
+  }
+  static Vec mul(Vec a, Vec b) {
+    for (int c = 0; c < N; ++c) a.c[c] = a.c[c] * b.c[c];
+    return a;
+  }
+  static Vec load_h(const double* h) {
+    Vec v;
+    for (int c = 0; c < N; ++c) v.c[c] = h[c];
+    return v;
+  }
+  static void store_h(double* h, Vec v) {
+    for (int c = 0; c < N; ++c) h[c] = v.c[c];
+  }
+  static void put(uint8_t* p, Vec v) {
+    for (int c = 0; c < N; ++c) {
+      int32_t t = static_cast<int32_t>(v.c[c]);  // truncation toward zero
+      if (t > 255) t = 255;
+      if (t < 0) t = 0;
+      p[c] = static_cast<uint8_t>(t);
+    }
+  }
+  static void put_wide(uint8_t* p, Vec v) { put(p, v); }
+};
+
+#if defined(VORLIN_RESAMPLE_SSE2)
+// Four channels in two registers. x86 is little-endian, so a pixel's bytes
+// load and store as one 32-bit word. Packing with signed then unsigned
+// saturation is the clamp to 0..255 of the truncated values.
+template <int N>
+struct Sse2Ops {
+  struct Vec {
+    __m128d lo;
+    __m128d hi;
+  };
+  static Vec load(const uint8_t* p) {
+    int32_t w;
+    memcpy(&w, p, 4);
+    __m128i zero = _mm_setzero_si128();
+    __m128i d = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(w), zero), zero);
+    return {_mm_cvtepi32_pd(d), _mm_cvtepi32_pd(_mm_shuffle_epi32(d, _MM_SHUFFLE(3, 2, 3, 2)))};
+  }
+  static Vec splat(double d) { return {_mm_set1_pd(d), _mm_set1_pd(d)}; }
+  static Vec add(Vec a, Vec b) { return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)}; }
+  static Vec mul(Vec a, Vec b) { return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)}; }
+  static Vec load_h(const double* h) { return {_mm_loadu_pd(h), _mm_loadu_pd(h + 2)}; }
+  static void store_h(double* h, Vec v) {
+    _mm_storeu_pd(h, v.lo);
+    _mm_storeu_pd(h + 2, v.hi);
+  }
+  static int32_t pack(Vec v) {
+    __m128i t = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.lo), _mm_cvttpd_epi32(v.hi));
+    __m128i w = _mm_packs_epi32(t, t);
+    return _mm_cvtsi128_si32(_mm_packus_epi16(w, w));
+  }
+  static void put(uint8_t* p, Vec v) {
+    int32_t w = pack(v);
+    memcpy(p, &w, N);
+  }
+  static void put_wide(uint8_t* p, Vec v) {
+    int32_t w = pack(v);
+    memcpy(p, &w, 4);
+  }
+};
+#endif
+
+// Output columns per band of the sampling path; its table is 16 KiB.
+constexpr int32_t kSampleBand = 4096;
+
+// The source pixel of a 2-bit row at x: the leftmost pixel of a byte is in
+// its two most significant bits.
+inline uint32_t two_bit_at(const uint8_t* row, int32_t x) {
+  return (row[x / 4] >> (6u - 2u * (static_cast<unsigned>(x) % 4u))) & 0x3u;
+}
+
+// One band row of 2-bit pixels, four to a byte. Bits past the last pixel stay 0.
+void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count) {
+  int32_t whole = count / 4 * 4;
+  for (int32_t k = 0; k < whole; k += 4) {
+    out[k / 4] = static_cast<uint8_t>((two_bit_at(row, x0[k]) << 6) |
+                                      (two_bit_at(row, x0[k + 1]) << 4) |
+                                      (two_bit_at(row, x0[k + 2]) << 2) | two_bit_at(row, x0[k + 3]));
+  }
+  if (whole < count) {
+    uint32_t byte = 0;
+    for (int32_t q = 0; whole + q < count; ++q) {
+      byte |= two_bit_at(row, x0[whole + q]) << (6 - 2 * q);
+    }
+    out[whole / 4] = static_cast<uint8_t>(byte);
+  }
+}
+
+// One band row of whole-byte pixels (8 or 16 bits), copied unchanged.
+template <int Bytes>
+void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    memcpy(out + static_cast<size_t>(k) * Bytes, row + static_cast<size_t>(x0[k]) * Bytes, Bytes);
+  }
+}
+
+// 2-, 8- and 16-bit images: each output pixel is the source pixel at the
+// truncated position. An output row sampling the same source row as the row
+// before it is that row again, so it is copied. Returns 0 (nothing written)
+// when the table cannot be allocated or a sample would fall outside.
+int sample_pixels(const RasterImage* source, RasterImage* result) {
+  const int bits = result->bits_per_pixel;
+  const double scale_x = static_cast<double>(source->width) / static_cast<double>(result->width);
+  const double scale_y = static_cast<double>(source->height) / static_cast<double>(result->height);
+  // Positions only grow with the index, so the last ones bound them all.
+  if (static_cast<int32_t>(static_cast<double>(result->width - 1) * scale_x) >= source->width ||
+      static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
+    return 0;
+  }
+  int32_t* x0 = static_cast<int32_t*>(malloc(kSampleBand * sizeof(int32_t)));
+  if (x0 == nullptr) {
+    return 0;
+  }
+  const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
+  const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
+  for (int32_t j0 = 0; j0 < result->width; j0 += kSampleBand) {
+    int32_t count = result->width - j0 < kSampleBand ? result->width - j0 : kSampleBand;
+    for (int32_t k = 0; k < count; ++k) {
+      x0[k] = static_cast<int32_t>(static_cast<double>(j0 + k) * scale_x);
+    }
+    // The band's bytes: bands start on whole bytes (kSampleBand is a multiple of 4).
+    size_t first = static_cast<size_t>(j0) * static_cast<size_t>(bits) / 8;
+    size_t bytes = bits == 2 ? (static_cast<size_t>(count) + 3) / 4
+                             : static_cast<size_t>(count) * static_cast<size_t>(bits / 8);
+    // The source bytes a row of this band reads, for prefetching.
+    size_t span_first = static_cast<size_t>(row_size(x0[0], source->bits_per_pixel));
+    size_t span_bytes =
+        static_cast<size_t>(row_size(x0[count - 1] + 1, source->bits_per_pixel)) - span_first;
+    int32_t previous_y = -1;
+    int32_t y0 = 0;  // row 0 samples source row 0
+    for (int32_t i = 0; i < result->height; ++i) {
+      int32_t next_y = i + 1 < result->height
+                           ? static_cast<int32_t>(static_cast<double>(i + 1) * scale_y)
+                           : y0;
+      uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride + first;
+      const uint8_t* row = source->pixels + static_cast<size_t>(y0) * source_stride;
+      if (next_y != y0) {
+        prefetch_span(source->pixels + static_cast<size_t>(next_y) * source_stride + span_first,
+                      span_bytes);
+      }
+      if (y0 == previous_y) {
+        memcpy(out, out - result_stride, bytes);
+      } else if (bits == 16) {
+        sample_bytes<2>(out, row, x0, count);
+      } else if (bits == 8) {
+        sample_bytes<1>(out, row, x0, count);
+      } else {
+        sample_two_bit(out, row, x0, count);
+      }
+      previous_y = y0;
+      y0 = next_y;
+    }
+  }
+  free(x0);
+  return 1;
+}
+
+}  // namespace
+
+int resample_kernels_available(int kernels) {
+  switch (kernels) {
+    case kResamplePortable:
+      return 1;
+#if defined(VORLIN_RESAMPLE_SSE2)
+    case kResampleSse2:
+      return 1;
+#endif
+#if defined(VORLIN_RESAMPLE_AVX2)
+    case kResampleAvx2:
+      return __builtin_cpu_supports("avx2") ? 1 : 0;
+#endif
+    default:
+      return 0;
+  }
+}
+
+int resample_pixels_with(const RasterImage* source, RasterImage* result, int kernels) {
+  if (!kExactDoubles || source->width < 1 || source->height < 1 || source->pixels == nullptr ||
+      source->bits_per_pixel != result->bits_per_pixel) {
+    return 0;
+  }
+  switch (result->bits_per_pixel) {
+    case 2:
+    case 8:
+    case 16:
+      return sample_pixels(source, result);
+    case 24:
+    case 32:
+      break;
+    default:
+      return 0;
+  }
+  switch (kernels) {
+#if defined(VORLIN_RESAMPLE_AVX2)
+    case kResampleAvx2:
+      return blend_pixels_avx2(source, result);
+#endif
+#if defined(VORLIN_RESAMPLE_SSE2)
+    case kResampleSse2:
+      return blend_pixels<Sse2Ops>(source, result);
+#endif
+    default:
+      return blend_pixels<PortableOps>(source, result);
+  }
+}
+
+int resample_pixels_fast(const RasterImage* source, RasterImage* result) {
+  if (resample_kernels_available(kResampleAvx2)) {
+    return resample_pixels_with(source, result, kResampleAvx2);
+  }
+  if (resample_kernels_available(kResampleSse2)) {
+    return resample_pixels_with(source, result, kResampleSse2);
+  }
+  return resample_pixels_with(source, result, kResamplePortable);
+}

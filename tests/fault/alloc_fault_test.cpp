@@ -1,0 +1,493 @@
+// Every heap allocation of each export failed in turn, alone and together
+// with every later one: each run must end with the status and the message
+// that failure has, and with no block, stream or descriptor left behind and
+// no output file where the call did not get to write one. The expected
+// outcome is worked out from which allocation failed (the interposer logs
+// who asked for each block), following each module's documented steps.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "alloc_interposer.h"
+#include "test_support.h"
+#include "vorlin/vorlin.h"
+
+namespace {
+
+int open_descriptors() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++n;
+  closedir(dir);
+  return n;
+}
+
+struct Outcome {
+  int32_t status = 0;
+  std::string out;
+  std::string err;
+  bool output_exists = false;
+  Bytes output;
+};
+
+// What the module's design says a run with these failures ends with.
+struct Expected {
+  int32_t status;
+  std::string out;
+  std::string err;
+  bool output_exists;     // and then equal to the clean run's output...
+  size_t partial_output;  // ...unless this is non-zero: a file of this size
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  return lines;
+}
+
+// The first count lines of a transcript.
+std::string first_lines(const std::string& text, size_t count) {
+  std::vector<std::string> lines = lines_of(text);
+  std::string prefix;
+  for (size_t i = 0; i < count && i < lines.size(); ++i) prefix += lines[i];
+  return prefix;
+}
+
+const char* origin_name(AllocOrigin origin) {
+  switch (origin) {
+    case AllocOrigin::kModule: return "module";
+    case AllocOrigin::kFopen: return "fopen";
+    default: return "libc";
+  }
+}
+
+std::string describe(FailMode mode, long n, const FaultRun& run) {
+  std::string text = std::string(mode == FailMode::kOnlyNth ? "only" : "from") + " allocation " +
+                     std::to_string(n) + ":";
+  for (const AllocEvent& e : run.events) {
+    text += std::string(" ") + origin_name(e.origin) + "#" + std::to_string(e.ordinal) + "(" +
+            std::to_string(e.size) + (e.failed ? ",failed)" : ")");
+  }
+  return text;
+}
+
+class AllocFault : public ::testing::Test {
+ protected:
+  std::string dir = make_temp_dir();
+  std::string input = dir + "/in.bmp";
+  std::string output = dir + "/out.bmp";
+  std::wstring wide_input = widen(input);
+  std::wstring wide_output = widen(output);
+
+  // One call under the interposer; descriptors are counted around it.
+  Outcome run(FailMode mode, long n, const std::function<int32_t()>& call, FaultRun* log) {
+    remove(output.c_str());
+    Outcome outcome;
+    begin_capture();
+    int before = open_descriptors();
+    fault_arm(mode, n);
+    outcome.status = call();
+    *log = fault_disarm();
+    int after = open_descriptors();
+    Captured captured = end_capture();
+    EXPECT_EQ(after, before) << "descriptor left open";
+    outcome.out = captured.out;
+    outcome.err = captured.err;
+    outcome.output_exists = file_exists(output);
+    if (outcome.output_exists) outcome.output = read_file(output);
+    return outcome;
+  }
+
+  // Fails allocation 1, 2, 3, ... of the call, alone and from there on,
+  // until a run no longer gets that far; returns the failure points run.
+  long exercise(const std::function<int32_t()>& call,
+                const std::function<Expected(const FaultRun&, const Outcome&)>& model) {
+    FaultRun clean_log;
+    Outcome clean = run(FailMode::kNone, 0, call, &clean_log);
+    EXPECT_EQ(clean_log.live_blocks, 0);
+    EXPECT_EQ(clean_log.open_streams, 0);
+    long points = 0;
+    for (FailMode mode : {FailMode::kOnlyNth, FailMode::kFromNth}) {
+      for (long n = 1; n < 1000; ++n) {
+        FaultRun log;
+        Outcome got = run(mode, n, call, &log);
+        std::string context = describe(mode, n, log);
+        EXPECT_FALSE(log.overflowed) << context;
+        EXPECT_EQ(log.live_blocks, 0) << "leaked blocks, " << context;
+        EXPECT_EQ(log.open_streams, 0) << "unclosed streams, " << context;
+        if (static_cast<long>(log.events.size()) < n) {
+          // Nothing failed: the run must be the clean one.
+          EXPECT_EQ(got.status, clean.status) << context;
+          EXPECT_EQ(got.out, clean.out) << context;
+          EXPECT_EQ(got.err, clean.err) << context;
+          EXPECT_EQ(got.output, clean.output) << context;
+          break;
+        }
+        ++points;
+        Expected want = model(log, clean);
+        EXPECT_EQ(got.status, want.status) << context;
+        EXPECT_EQ(got.out, want.out) << context;
+        EXPECT_EQ(got.err, want.err) << context;
+        EXPECT_EQ(got.output_exists, want.output_exists) << context;
+        if (want.output_exists && want.partial_output == 0) {
+          EXPECT_EQ(got.output, clean.output) << context;
+        } else if (want.output_exists) {
+          EXPECT_EQ(got.output.size(), want.partial_output) << context;
+        }
+        if (::testing::Test::HasFailure()) return points;
+      }
+    }
+    return points;
+  }
+};
+
+bool failed_module(const FaultRun& log, int ordinal) {
+  return fault_failed(log, AllocOrigin::kModule, ordinal);
+}
+bool failed_fopen(const FaultRun& log, int ordinal) {
+  return fault_failed(log, AllocOrigin::kFopen, ordinal);
+}
+
+// BMPResizers: module allocations in order are the two path temporaries,
+// then the source's record, palette (2 and 8 bits only) and pixels, then
+// the same three for the result; fopen 0 is the input, fopen 1 the output.
+Expected resize_model(const FaultRun& log, const Outcome& clean, bool palette,
+                      const std::string& input, const std::string& output) {
+  std::string in = failed_module(log, 0) ? "" : input;
+  std::string out = failed_module(log, 1) ? "" : output;
+  int next = 2;
+  auto fails_next = [&](bool present) { return present && failed_module(log, next++); };
+  if (in.empty() || failed_fopen(log, 0)) {
+    return {2, "", "Error: Could not open input file '" + in + "'\n", false, 0};
+  }
+  if (fails_next(true)) return {2, "", "Error: Memory allocation failed\n", false, 0};
+  if (fails_next(palette)) return {2, "", "Error: Memory allocation failed for color table\n", false, 0};
+  if (fails_next(true)) return {2, "", "Error: Memory allocation failed for image data\n", false, 0};
+  std::string progress = first_lines(clean.out, 2);  // the loaded and resizing lines
+  if (fails_next(true)) return {3, progress, "Error: Memory allocation failed\n", false, 0};
+  if (fails_next(palette)) {
+    return {3, progress, "Error: Memory allocation failed for color table\n", false, 0};
+  }
+  if (fails_next(true)) {
+    return {3, progress, "Error: Memory allocation failed for image data\n", false, 0};
+  }
+  if (out.empty() || failed_fopen(log, 1)) {
+    return {4, progress, "Error: Could not open output file '" + out + "'\n", false, 0};
+  }
+  return {999, clean.out, "", true, 0};
+}
+
+TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
+  struct Input {
+    uint16_t bits;
+    uint32_t colors_used;
+  };
+  const Input inputs[] = {{2, 0}, {2, 3}, {8, 0}, {8, 16}, {16, 0}, {24, 0}, {24, 16}, {32, 0}};
+  long points = 0;
+  for (const Input& in : inputs) {
+    BmpFields f;
+    f.width = 5;
+    f.height = 3;
+    f.bits_per_pixel = in.bits;
+    f.colors_used = in.colors_used;
+    bool palette = in.bits <= 8;
+    size_t entries = !palette ? 0 : in.colors_used != 0 ? in.colors_used : in.bits == 2 ? 4 : 256;
+    write_file(input, build_bmp(f, random_bytes(entries * 4, 5),
+                                random_bytes(test_row_size(5, in.bits) * 3, in.bits)));
+    SCOPED_TRACE("depth " + std::to_string(in.bits) + ", colours used " +
+                 std::to_string(in.colors_used));
+    points += exercise([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); },
+                       [&](const FaultRun& log, const Outcome& clean) {
+                         return resize_model(log, clean, palette, input, output);
+                       });
+  }
+  printf("VorlinScale: %ld allocation failure points exercised over %zu inputs\n", points,
+         sizeof inputs / sizeof inputs[0]);
+  RecordProperty("failure_points", static_cast<int>(points));
+  EXPECT_GT(points, 0);
+}
+
+// BMPErosion: module allocations in order are the two path temporaries,
+// the loaded image's record and pixels, the loader's row buffer, the record
+// and pixels of each pass's image, and the writer's row buffer; fopen 0 is
+// the input, fopen 1 the output. Every message goes to standard output, and
+// the clean transcript's lines are, in order: the banner and its blank line,
+// "Loading: IN", the loader's three lines, "Applying", one line a pass,
+// "Saving: OUT", the writer's line and "Erosion complete!".
+Expected erode_model(const FaultRun& log, const Outcome& clean, int passes,
+                     const std::string& input, const std::string& output) {
+  const std::string banner = first_lines(clean.out, 2);
+  std::string in = failed_module(log, 0) ? "" : input;
+  std::string out = failed_module(log, 1) ? "" : output;
+  if (in.empty()) return {1, banner + "Loading: \nError: Cannot open file ''\n", "", false, 0};
+  if (failed_fopen(log, 0)) {
+    return {1, first_lines(clean.out, 3) + "Error: Cannot open file '" + in + "'\n", "", false, 0};
+  }
+  // create_gray_image and the row buffer fail silently.
+  if (failed_module(log, 2) || failed_module(log, 3)) return {1, first_lines(clean.out, 4), "", false, 0};
+  if (failed_module(log, 4)) return {1, first_lines(clean.out, 5), "", false, 0};
+  for (int k = 1; k <= passes; ++k) {
+    if (failed_module(log, 3 + 2 * k) || failed_module(log, 4 + 2 * k)) {
+      return {1,
+              first_lines(clean.out, 6 + static_cast<size_t>(k)) + "Error: Erosion failed at pass " +
+                  std::to_string(k) + "\n",
+              "", false, 0};
+    }
+  }
+  const size_t saving = 7 + static_cast<size_t>(passes);  // lines before "Saving:"
+  if (out.empty()) {
+    return {1, first_lines(clean.out, saving) + "Saving: \nError: Cannot create output file ''\n",
+            "", false, 0};
+  }
+  if (failed_fopen(log, 1)) {
+    return {1, first_lines(clean.out, saving + 1) + "Error: Cannot create output file '" + out + "'\n",
+            "", false, 0};
+  }
+  if (failed_module(log, 5 + 2 * passes)) {
+    // Headers and palette were written before the row buffer was asked for.
+    return {1, first_lines(clean.out, saving + 1) + "Error: Memory allocation failed\n", "", true, 1078};
+  }
+  return {999, clean.out, "", true, 0};
+}
+
+TEST_F(AllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
+  struct Input {
+    uint16_t bits;
+    uint32_t colors_used;
+    int passes;
+  };
+  const Input inputs[] = {{8, 0, 1}, {8, 16, 3}, {24, 0, 2}, {24, 0, 1}};
+  long points = 0;
+  for (const Input& in : inputs) {
+    BmpFields f;
+    f.width = 6;
+    f.height = 5;
+    f.bits_per_pixel = in.bits;
+    f.colors_used = in.colors_used;
+    size_t entries = in.bits == 24 ? 0 : in.colors_used != 0 ? in.colors_used : 256;
+    Bytes pixels = random_bytes(test_row_size(6, in.bits) * 5, in.bits + 1);
+    for (uint8_t& p : pixels) p = (p & 3) == 0 ? 0 : 255;  // something to erode
+    write_file(input, build_bmp(f, random_bytes(entries * 4, 7), pixels));
+    SCOPED_TRACE("depth " + std::to_string(in.bits) + ", passes " + std::to_string(in.passes));
+    points += exercise(
+        [&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), in.passes); },
+        [&](const FaultRun& log, const Outcome& clean) {
+          return erode_model(log, clean, in.passes, input, output);
+        });
+  }
+  printf("VorlinMorph: %ld allocation failure points exercised over %zu inputs\n", points,
+         sizeof inputs / sizeof inputs[0]);
+  RecordProperty("failure_points", static_cast<int>(points));
+  EXPECT_GT(points, 0);
+}
+
+// BMPSizeChecker: one module allocation (the path temporary) and one fopen.
+TEST_F(AllocFault, ProbeReleasesEverythingAtEveryFailedAllocation) {
+  long points = 0;
+  int inputs = 0;
+  for (uint16_t bits : {8, 24}) {
+    BmpFields f;
+    f.width = 321;
+    f.height = -45;
+    f.bits_per_pixel = bits;
+    write_file(input, build_bmp(f, Bytes(bits == 8 ? 1024 : 0, 0), Bytes(16, 0)));
+    for (int32_t query : {VORLIN_QUERY_HEIGHT, VORLIN_QUERY_WIDTH, VORLIN_QUERY_BITS}) {
+      ++inputs;
+      SCOPED_TRACE("depth " + std::to_string(bits) + ", query " + std::to_string(query));
+      points += exercise(
+          [&] { return BMPSizeChecker(wide_input.c_str(), query); },
+          [&](const FaultRun& log, const Outcome& clean) -> Expected {
+            const std::string closing = "Failed to read BMP file information\n";
+            if (failed_module(log, 0)) return {999, "", "Error: Cannot open file ''\n" + closing, false, 0};
+            if (failed_fopen(log, 0)) {
+              return {999, "", "Error: Cannot open file '" + input + "'\n" + closing, false, 0};
+            }
+            return {clean.status, "", "", false, 0};
+          });
+    }
+  }
+  printf("VorlinProbe: %ld allocation failure points exercised over %d calls\n", points, inputs);
+  RecordProperty("failure_points", static_cast<int>(points));
+  EXPECT_GT(points, 0);
+}
+
+// ------------------------------------------- writes cut short, unbuffered
+
+// Standard output and error into pipes: unlike the capture files, a pipe
+// is not bound by the file size limit the next test sets.
+struct PipeCapture {
+  int saved[2] = {-1, -1};
+  int read_end[2] = {-1, -1};
+};
+
+void begin_pipe_capture(PipeCapture& c) {
+  fflush(stdout);
+  fflush(stderr);
+  for (int i = 0; i < 2; ++i) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    c.saved[i] = dup(1 + i);
+    dup2(fds[1], 1 + i);
+    close(fds[1]);
+    c.read_end[i] = fds[0];
+  }
+}
+
+Captured end_pipe_capture(PipeCapture& c) {
+  fflush(stdout);
+  fflush(stderr);
+  std::string text[2];
+  for (int i = 0; i < 2; ++i) {
+    dup2(c.saved[i], 1 + i);
+    close(c.saved[i]);
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(c.read_end[i], chunk, sizeof chunk)) > 0) text[i].append(chunk, static_cast<size_t>(got));
+    close(c.read_end[i]);
+  }
+  return {text[0], text[1]};
+}
+
+// A stream whose buffer could not be allocated writes each item straight
+// through, so with a file size limit every single write can be made to fail.
+// Each row is: the limit in bytes, and the message that write has.
+struct CutCase {
+  long limit;
+  int32_t status;
+  std::string message;  // {out} is the output path
+};
+
+class UnbufferedWrites : public AllocFault {
+ protected:
+  // Runs the call with the output stream's buffer allocation failed and the
+  // file size limited; the outcome and whether every block and stream went.
+  Outcome cut(const std::function<int32_t()>& call, long buffer_allocation, long limit,
+              FaultRun* log) {
+    remove(output.c_str());
+    Outcome outcome;
+    PipeCapture capture;
+    begin_pipe_capture(capture);
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(limit);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    fault_arm(FailMode::kOnlyNth, buffer_allocation);
+    outcome.status = call();
+    *log = fault_disarm();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    Captured captured = end_pipe_capture(capture);
+    outcome.out = captured.out;
+    outcome.err = captured.err;
+    outcome.output_exists = file_exists(output);
+    if (outcome.output_exists) outcome.output = read_file(output);
+    return outcome;
+  }
+
+  // The allocation number of the output stream's buffer: the first one the
+  // C library makes after the output is opened (fopen 1).
+  long output_buffer_allocation(const std::function<int32_t()>& call) {
+    FaultRun log;
+    run(FailMode::kNone, 0, call, &log);
+    bool opened = false;
+    for (size_t i = 0; i < log.events.size(); ++i) {
+      const AllocEvent& e = log.events[i];
+      if (e.origin == AllocOrigin::kFopen && e.ordinal == 1) opened = true;
+      if (opened && e.origin == AllocOrigin::kLibrary) return static_cast<long>(i) + 1;
+    }
+    return 0;
+  }
+
+  void check_cuts(const std::function<int32_t()>& call, const std::vector<CutCase>& cases,
+                  size_t full_size, bool messages_on_stdout) {
+    long n = output_buffer_allocation(call);
+    ASSERT_GT(n, 0);
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    for (const CutCase& c : cases) {
+      SCOPED_TRACE("limit " + std::to_string(c.limit));
+      FaultRun log;
+      Outcome got = cut(call, n, c.limit, &log);
+      ASSERT_GE(log.events.size(), static_cast<size_t>(n));
+      EXPECT_TRUE(log.events[static_cast<size_t>(n - 1)].origin == AllocOrigin::kLibrary);
+      EXPECT_EQ(log.live_blocks, 0);
+      EXPECT_EQ(log.open_streams, 0);
+      EXPECT_EQ(got.status, c.status);
+      std::string message = replace_path(c.message);
+      // Progress, the success line included, is always on standard output.
+      bool on_stdout = messages_on_stdout || c.status == 999;
+      const std::string& channel = on_stdout ? got.out : got.err;
+      EXPECT_TRUE(channel.size() >= message.size() &&
+                  channel.compare(channel.size() - message.size(), message.size(), message) == 0)
+          << channel;
+      // Whatever fitted under the limit is in the file; a success writes it all.
+      EXPECT_EQ(got.output.size(), std::min(full_size, static_cast<size_t>(c.limit)));
+    }
+    std::signal(SIGXFSZ, SIG_DFL);
+  }
+
+  std::string replace_path(std::string text) const {
+    size_t at = text.find("{out}");
+    if (at != std::string::npos) text.replace(at, 5, output);
+    return text;
+  }
+};
+
+TEST_F(UnbufferedWrites, ResizerReportsAWriteCutShortAtEveryField) {
+  // 8 bits with 16 colours, resized to 7 x 2: 54 header bytes, 64 palette
+  // bytes, 16 pixel bytes.
+  BmpFields f;
+  f.width = 5;
+  f.height = 3;
+  f.bits_per_pixel = 8;
+  f.colors_used = 16;
+  write_file(input, build_bmp(f, random_bytes(64, 3), random_bytes(test_row_size(5, 8) * 3, 4)));
+  const std::string failed = "Error: Could not write output file '{out}'\n";
+  std::vector<CutCase> cases;
+  // Each header field's first byte, one byte into a field, the palette, the pixels.
+  for (long limit : {0L, 1L, 2L, 6L, 8L, 10L, 14L, 18L, 22L, 26L, 28L, 30L, 34L, 38L, 42L, 46L,
+                     50L, 53L, 54L, 100L, 118L, 133L}) {
+    cases.push_back({limit, VORLIN_RESIZE_SAVE_FAILED, failed});
+  }
+  cases.push_back({134, VORLIN_RESIZE_OK, "Saved: {out} (7x2, 8-bit)\n"});
+  check_cuts([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); }, cases,
+             134, false);
+}
+
+TEST_F(UnbufferedWrites, ErosionReportsAWriteCutShortAtEveryBlock) {
+  BmpFields f;
+  f.width = 6;
+  f.height = 2;
+  f.bits_per_pixel = 24;
+  write_file(input, build_bmp(f, {}, random_bytes(test_row_size(6, 24) * 2, 9)));
+  // Rows of 8 bytes after the 1078 bytes of headers and palette.
+  const std::vector<CutCase> cases = {
+      {0, VORLIN_ERODE_FAILED, "Error: Cannot write file header\n"},
+      {13, VORLIN_ERODE_FAILED, "Error: Cannot write file header\n"},
+      {14, VORLIN_ERODE_FAILED, "Error: Cannot write info header\n"},
+      {53, VORLIN_ERODE_FAILED, "Error: Cannot write info header\n"},
+      {54, VORLIN_ERODE_FAILED, "Error: Cannot write color table\n"},
+      {1077, VORLIN_ERODE_FAILED, "Error: Cannot write color table\n"},
+      {1078, VORLIN_ERODE_FAILED, "Error: Cannot write pixel data\n"},
+      {1090, VORLIN_ERODE_FAILED, "Error: Cannot write pixel data\n"},
+      {1094, VORLIN_ERODE_OK, "Erosion complete!\n"},
+  };
+  check_cuts([&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), 1); }, cases, 1094,
+             true);
+}
+
+}  // namespace

@@ -1,0 +1,674 @@
+// I/O faults and hostile inputs for each export, loaded as a host loads it:
+// a full device, directories where files belong, missing directories, one
+// path for input and output, truncation at every byte, impossible sizes,
+// palette counts, pixel offsets, and every depth and compression a module
+// does not take. Each gets its message and status, and the input file is
+// never changed, except that a successful call whose output path is its
+// input path replaces the input with its result (the input has been read
+// whole and closed before the output is opened).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "vorlin/vorlin.h"
+
+namespace {
+
+VorlinResizeFn resize_fn() {
+  static VorlinResizeFn fn =
+      reinterpret_cast<VorlinResizeFn>(load_module_symbol(VORLINSCALE_PATH, "BMPResizers"));
+  return fn;
+}
+VorlinErodeFn erode_fn() {
+  static VorlinErodeFn fn =
+      reinterpret_cast<VorlinErodeFn>(load_module_symbol(VORLINMORPH_PATH, "BMPErosion"));
+  return fn;
+}
+VorlinProbeFn probe_fn() {
+  static VorlinProbeFn fn =
+      reinterpret_cast<VorlinProbeFn>(load_module_symbol(VORLINPROBE_PATH, "BMPSizeChecker"));
+  return fn;
+}
+
+struct Call {
+  int32_t status;
+  std::string out;
+  std::string err;
+};
+
+Call resize(const std::string& in, const std::string& out, int32_t width, int32_t height) {
+  std::wstring win = widen(in), wout = widen(out);
+  begin_capture();
+  int32_t status = resize_fn()(win.c_str(), wout.c_str(), width, height);
+  Captured c = end_capture();
+  return {status, c.out, c.err};
+}
+
+Call erode(const std::string& in, const std::string& out, int32_t passes) {
+  std::wstring win = widen(in), wout = widen(out);
+  begin_capture();
+  int32_t status = erode_fn()(win.c_str(), wout.c_str(), passes);
+  Captured c = end_capture();
+  return {status, c.out, c.err};
+}
+
+Call probe(const std::string& in, int32_t query) {
+  std::wstring win = widen(in);
+  begin_capture();
+  int32_t status = probe_fn()(win.c_str(), query);
+  Captured c = end_capture();
+  return {status, c.out, c.err};
+}
+
+// A small picture: width x height at a depth, colours_used entries (or the
+// depth's default), pixel offset where build_bmp puts it unless given.
+Bytes picture(uint16_t bits, int32_t width, int32_t height, uint32_t colors_used = 0,
+              uint32_t pixel_offset = 0) {
+  BmpFields f;
+  f.bits_per_pixel = bits;
+  f.width = width;
+  f.height = height;
+  f.colors_used = colors_used;
+  f.pixel_data_offset = pixel_offset;
+  size_t entries = bits > 8 ? 0 : colors_used != 0 ? colors_used : bits == 2 ? 4 : 256;
+  // A huge colours-used claim comes with an ordinary palette in the file.
+  if (entries > 1024) entries = 1024;
+  int32_t rows = height > 0 && height < 1000 ? height : 1;
+  int32_t columns = width > 0 && width < 1000 ? width : 1;
+  return build_bmp(f, random_bytes(entries * 4, bits + 11),
+                   random_bytes(test_row_size(columns, bits) * static_cast<size_t>(rows), bits));
+}
+
+// Rewrites bytes of an existing file in place: a sweep over 65536 values
+// must not pay for truncating and rewriting the file each time.
+void patch_file(const std::string& path, size_t offset, uint32_t value, size_t bytes) {
+  FILE* file = fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  uint8_t le[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                   static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  ASSERT_EQ(fseek(file, static_cast<long>(offset), SEEK_SET), 0);
+  ASSERT_EQ(fwrite(le, 1, bytes, file), bytes);
+  ASSERT_EQ(fclose(file), 0);
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+class BadInput : public ::testing::Test {
+ protected:
+  std::string dir = make_temp_dir();
+  std::string input = dir + "/in.bmp";
+  std::string output = dir + "/out.bmp";
+  std::string subdir = dir + "/a-directory";
+  std::string missing = dir + "/no-such-directory/out.bmp";
+  long cases = 0;
+
+  void SetUp() override { ASSERT_EQ(mkdir(subdir.c_str(), 0700), 0); }
+
+  // Where a row's input or output goes.
+  std::string place(const std::string& kind) const {
+    if (kind == "file") return output;
+    if (kind == "full") return "/dev/full";
+    if (kind == "dir") return subdir;
+    if (kind == "missing") return missing;
+    if (kind == "same") return input;
+    return kind;
+  }
+
+  std::string fill(const std::string& text, const std::string& in, const std::string& out) const {
+    return replace_all(replace_all(text, "{in}", in), "{out}", out);
+  }
+
+  void TearDown() override {
+    printf("%s: %ld bad inputs tried\n",
+           ::testing::UnitTest::GetInstance()->current_test_info()->name(), cases);
+    RecordProperty("bad_inputs", static_cast<int>(cases));
+  }
+};
+
+// ---------------------------------------------------------------- resizer
+
+struct ResizeCase {
+  const char* name;
+  Bytes file;           // written to the input path unless input is "dir"
+  const char* input;    // "file" or "dir"
+  const char* output;   // "file", "full", "dir", "missing", "same"
+  int32_t width;
+  int32_t height;
+  int32_t status;
+  const char* err;      // exact standard error; {in} and {out} are the paths
+};
+
+TEST_F(BadInput, ResizerRowsGetTheirMessageAndKeepTheInput) {
+  const std::string mem = "Error: Memory allocation failed for image data\n";
+  const std::string size = "Error: Width and height must be positive integers\n";
+  const ResizeCase rows[] = {
+      {"full device", picture(24, 40, 40), "file", "full", 30, 30, 4,
+       "Error: Could not write output file '{out}'\n"},
+      {"input is a directory", {}, "dir", "file", 4, 4, 2,
+       "Error: Not a valid BMP file (magic: 0x0000)\n"},
+      {"output is a directory", picture(8, 4, 4), "file", "dir", 4, 4, 4,
+       "Error: Could not open output file '{out}'\n"},
+      {"output in a missing directory", picture(8, 4, 4), "file", "missing", 4, 4, 4,
+       "Error: Could not open output file '{out}'\n"},
+      {"same path, size refused", picture(24, 4, 4), "file", "same", 0, 4, 1, size.c_str()},
+      {"same path, load refused", picture(4, 4, 4), "file", "same", 4, 4, 2,
+       "Error: Unsupported bit depth: 4\n"},
+      {"same path, result too large", picture(24, 4, 4), "file", "same", 100000, 100000, 3,
+       mem.c_str()},
+      {"width 0", picture(24, 4, 4), "file", "file", 0, 4, 1, size.c_str()},
+      {"height 0", picture(24, 4, 4), "file", "file", 4, 0, 1, size.c_str()},
+      {"width -1", picture(24, 4, 4), "file", "file", -1, 4, 1, size.c_str()},
+      {"height INT_MIN", picture(24, 4, 4), "file", "file", 4, INT_MIN, 1, size.c_str()},
+      {"both INT_MIN", picture(24, 4, 4), "file", "file", INT_MIN, INT_MIN, 1, size.c_str()},
+      {"result 100000 x 100000", picture(24, 4, 4), "file", "file", 100000, 100000, 3, mem.c_str()},
+      {"result 65536 x 65536 at 8 bits", picture(8, 4, 4), "file", "file", 65536, 65536, 3,
+       mem.c_str()},
+      {"result INT_MAX x 1 at 32 bits", picture(32, 4, 4), "file", "file", INT_MAX, 1, 3,
+       mem.c_str()},
+      {"result INT_MAX x INT_MAX", picture(16, 4, 4), "file", "file", INT_MAX, INT_MAX, 3,
+       mem.c_str()},
+      {"file width 0", picture(24, 0, 4), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file height 0", picture(24, 4, 0), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file width -4", picture(24, -4, 4), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file height -4 (top-down)", picture(24, 4, -4), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file both negative", picture(24, -4, -4), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file width INT_MIN", picture(8, INT_MIN, 4), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file 70000 x 70000", picture(24, 70000, 70000), "file", "file", 4, 4, 2, mem.c_str()},
+      {"file INT_MAX x INT_MAX", picture(2, INT_MAX, INT_MAX), "file", "file", 4, 4, 2,
+       mem.c_str()},
+      {"palette count 2^30", picture(8, 4, 4, 1u << 30), "file", "file", 4, 4, 2,
+       "Error: Memory allocation failed for color table\n"},
+      {"palette count 2^32 - 1", picture(8, 4, 4, 0xFFFFFFFFu), "file", "file", 4, 4, 2,
+       "Error: Memory allocation failed for color table\n"},
+      {"compression before depth", [] {
+         BmpFields f; f.width = 4; f.height = 4; f.bits_per_pixel = 4; f.compression = 2;
+         return build_bmp(f, Bytes(64, 0), Bytes(8, 0)); }(), "file", "file", 4, 4, 2,
+       "Error: Compressed BMPs are not supported\n"},
+      {"empty file", Bytes(), "file", "file", 4, 4, 2, "Error: Not a valid BMP file (magic: 0x0000)\n"},
+      {"signature MB", [] { Bytes b = picture(24, 2, 2); b[0] = 'M'; b[1] = 'B'; return b; }(),
+       "file", "file", 4, 4, 2, "Error: Not a valid BMP file (magic: 0x424D)\n"},
+  };
+  for (const ResizeCase& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    remove(output.c_str());
+    std::string in = std::string(row.input) == "dir" ? subdir : input;
+    std::string out = place(row.output);
+    if (in == input) write_file(input, row.file);
+    Bytes before = read_file(input);
+    Call run = resize(in, out, row.width, row.height);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.err, fill(row.err, in, out));
+    EXPECT_EQ(run.out.find("Saved:"), std::string::npos);
+    EXPECT_EQ(read_file(input), before) << "the input changed";
+    EXPECT_FALSE(file_exists(output)) << "an output appeared";
+    struct stat st;
+    EXPECT_TRUE(stat(subdir.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  }
+}
+
+TEST_F(BadInput, ResizerSamePathSuccessReplacesTheInputWithTheResult) {
+  for (uint16_t bits : {2, 8, 16, 24, 32}) {
+    ++cases;
+    Bytes original = picture(bits, 5, 3);
+    write_file(input, original);
+    remove(output.c_str());
+    ASSERT_EQ(resize(input, output, 9, 4).status, VORLIN_RESIZE_OK);
+    Bytes separate = read_file(output);
+    Call run = resize(input, input, 9, 4);
+    EXPECT_EQ(run.status, VORLIN_RESIZE_OK) << bits;
+    EXPECT_EQ(read_file(input), separate) << bits;
+  }
+}
+
+TEST_F(BadInput, ResizerPaletteCountsAndPixelOffsets) {
+  // 8 bits, 4 x 2: no row padding, so a same-size copy is the 8 bytes at the
+  // pixel offset (0 beyond the end of the file).
+  struct Row {
+    const char* name;
+    uint32_t colors_used;
+    uint32_t offset;  // 0: right after the palette
+  };
+  const Row rows[] = {
+      {"colours used 0 (256)", 0, 0}, {"colours used 1", 1, 0},
+      {"colours used 256", 256, 0},   {"colours used 257", 257, 0},
+      {"offset 0, before the headers", 16, 1}, {"offset 30, inside the headers", 16, 30},
+      {"offset 60, inside the palette", 16, 60}, {"offset at the end", 16, 54 + 64 + 8},
+      {"offset beyond the end", 16, 5000}, {"offset 2^32 - 1", 16, 0xFFFFFFFFu},
+  };
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    // build_bmp treats 0 as "after the palette"; 1 stands for a real 0 here.
+    Bytes file = picture(8, 4, 2, row.colors_used, row.offset == 1 ? 0 : row.offset);
+    if (row.offset == 1) file[10] = file[11] = file[12] = file[13] = 0;
+    write_file(input, file);
+    remove(output.c_str());
+    Call run = resize(input, output, 4, 2);
+    EXPECT_EQ(run.status, VORLIN_RESIZE_OK);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file(input), file);
+    Bytes written = read_file(output);
+    uint32_t entries = row.colors_used != 0 ? row.colors_used : 256;
+    ASSERT_EQ(written.size(), 54 + entries * 4 + 8);
+    EXPECT_EQ(get_le32(written, 46), entries);
+    EXPECT_EQ(Bytes(written.begin() + 54, written.begin() + 54 + entries * 4),
+              Bytes(file.begin() + 54, file.begin() + 54 + entries * 4));
+    uint64_t offset = get_le32(file, 10);
+    for (size_t i = 0; i < 8; ++i) {
+      uint8_t want = offset + i < file.size() ? file[offset + i] : 0;
+      EXPECT_EQ(written[54 + entries * 4 + i], want) << i;
+    }
+  }
+}
+
+TEST_F(BadInput, ResizerRefusesEveryOtherDepthAndEveryCompression) {
+  BmpFields f;
+  f.width = 2;
+  f.height = 2;
+  Bytes file = build_bmp(f, {}, Bytes(16, 0x5A));
+  std::string want;
+  write_file(input, file);
+  const std::wstring in = widen(input), out = widen(output);
+  begin_capture();
+  for (uint32_t bits = 0; bits <= 0xFFFF; ++bits) {
+    if (bits == 2 || bits == 8 || bits == 16 || bits == 24 || bits == 32) continue;
+    patch_file(input, 28, bits, 2);
+    if (resize_fn()(in.c_str(), out.c_str(), 2, 2) != 2) want += "status!";
+    want += "Error: Unsupported bit depth: " + std::to_string(bits) + "\n";
+    ++cases;
+  }
+  // Compression is refused before the depth is looked at.
+  const uint32_t compressions[] = {1, 2, 3, 4, 5, 6, 11, 12, 13, 0x80, 0x10000, 0xFFFFFFFFu};
+  for (uint32_t compression : compressions) {
+    for (uint16_t bits : {1, 4, 24}) {
+      patch_file(input, 28, bits, 2);
+      patch_file(input, 30, compression, 4);
+      if (resize_fn()(in.c_str(), out.c_str(), 2, 2) != 2) want += "status!";
+      want += "Error: Compressed BMPs are not supported\n";
+      ++cases;
+    }
+  }
+  Captured c = end_capture();
+  EXPECT_TRUE(c.err == want) << "standard error differs from the expected "
+                             << std::count(want.begin(), want.end(), '\n') << " messages";
+  EXPECT_EQ(c.out, "");
+  EXPECT_FALSE(file_exists(output));
+}
+
+TEST_F(BadInput, ResizerTruncatedFileReadsAsZeros) {
+  // Missing bytes read as 0 and are not reported, so a file cut at any length
+  // must give exactly what the whole file with those bytes zeroed gives.
+  for (uint16_t bits : {2, 8, 16, 24, 32}) {
+    Bytes whole = picture(bits, 5, 3, bits <= 8 ? 3 : 0);
+    for (size_t length = 0; length < whole.size(); ++length) {
+      ++cases;
+      SCOPED_TRACE("depth " + std::to_string(bits) + ", " + std::to_string(length) + " bytes");
+      Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
+      Bytes zeroed = whole;
+      std::fill(zeroed.begin() + static_cast<long>(length), zeroed.end(), 0);
+      write_file(input, zeroed);
+      remove(output.c_str());
+      Call want = resize(input, output, 4, 4);
+      Bytes want_output = read_file(output);
+      write_file(input, cut);
+      remove(output.c_str());
+      Call got = resize(input, output, 4, 4);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_EQ(got.out, want.out);
+      EXPECT_EQ(read_file(output), want_output);
+      EXPECT_EQ(file_exists(output), got.status == VORLIN_RESIZE_OK);
+      EXPECT_EQ(read_file(input), cut);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- erosion
+
+struct ErodeCase {
+  const char* name;
+  Bytes file;
+  const char* input;    // "file" or "dir"
+  const char* output;   // "file", "full", "dir", "missing", "same"
+  int32_t passes;
+  const char* tail;     // the end of standard output; {in} and {out} are the paths
+  bool output_left;     // a partial output file is left by design
+};
+
+TEST_F(BadInput, ErosionRowsGetTheirMessageAndKeepTheInput) {
+  const std::string passes = "Error: Erosion passes must be between 1 and 100\n";
+  const std::string depth = "Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n";
+  const ErodeCase rows[] = {
+      // A small file fits the stream's buffer: the failure shows at the close.
+      {"full device, small", picture(8, 4, 4), "file", "full", 1,
+       "Saving: {out}\nError: Cannot write output file '{out}'\n", false},
+      // A larger one fails at the row whose write has to flush the buffer.
+      {"full device, large", picture(8, 100, 100), "file", "full", 1,
+       "Saving: {out}\nError: Cannot write pixel data\n", false},
+      {"input is a directory", {}, "dir", "file", 1, "Error: Cannot read file header\n", false},
+      {"output is a directory", picture(24, 4, 4), "file", "dir", 1,
+       "Error: Cannot create output file '{out}'\n", false},
+      {"output in a missing directory", picture(24, 4, 4), "file", "missing", 1,
+       "Error: Cannot create output file '{out}'\n", false},
+      {"same path, passes refused", picture(8, 4, 4), "file", "same", 0, passes.c_str(), false},
+      {"same path, load refused", picture(16, 4, 4), "file", "same", 1, depth.c_str(), false},
+      {"passes 0", picture(8, 4, 4), "file", "file", 0, passes.c_str(), false},
+      {"passes -1", picture(8, 4, 4), "file", "file", -1, passes.c_str(), false},
+      {"passes 101", picture(8, 4, 4), "file", "file", 101, passes.c_str(), false},
+      {"passes INT_MIN", picture(8, 4, 4), "file", "file", INT_MIN, passes.c_str(), false},
+      {"passes INT_MAX", picture(8, 4, 4), "file", "file", INT_MAX, passes.c_str(), false},
+      // Sizes create_gray_image refuses fail silently, after the header line.
+      {"file width 0", picture(8, 0, 4), "file", "file", 1,
+       "Loading: width=0, height=4, bits=8, offset=1078\n", false},
+      {"file height 0", picture(24, 4, 0), "file", "file", 1,
+       "Loading: width=4, height=0, bits=24, offset=54\n", false},
+      {"file height -4 (top-down)", picture(24, 4, -4), "file", "file", 1,
+       "Loading: width=4, height=-4, bits=24, offset=54\n", false},
+      {"file both negative", picture(8, -4, -4), "file", "file", 1,
+       "Loading: width=-4, height=-4, bits=8, offset=1078\n", false},
+      {"file INT_MIN wide", picture(8, INT_MIN, 1), "file", "file", 1,
+       "Loading: width=-2147483648, height=1, bits=8, offset=1078\n", false},
+      {"file 70000 x 70000", picture(8, 70000, 70000), "file", "file", 1,
+       "Loading: width=70000, height=70000, bits=8, offset=1078\n", false},
+      {"file INT_MAX x INT_MAX", picture(24, INT_MAX, INT_MAX), "file", "file", 1,
+       "Loading: width=2147483647, height=2147483647, bits=24, offset=54\n", false},
+      {"offset beyond the end", picture(8, 4, 2, 0, 5000), "file", "file", 1,
+       "Error: Cannot read 8-bit pixel row 1 (expected 4 bytes)\n", false},
+      {"offset 2^32 - 1", picture(24, 4, 2, 0, 0xFFFFFFFFu), "file", "file", 1,
+       "Error: Cannot read 24-bit pixel row 1\n", false},
+      {"compression 1", [] {
+         BmpFields f; f.width = 4; f.height = 4; f.bits_per_pixel = 8; f.compression = 1;
+         return build_bmp(f, Bytes(1024, 0), Bytes(16, 0)); }(), "file", "file", 1,
+       "Error: Compressed BMPs are not supported\n", false},
+      {"empty file", Bytes(), "file", "file", 1, "Error: Cannot read file header\n", false},
+      {"signature MB", [] { Bytes b = picture(8, 2, 2); b[0] = 'M'; b[1] = 'B'; return b; }(),
+       "file", "file", 1, "Error: Invalid BMP file (signature mismatch)\n", false},
+  };
+  for (const ErodeCase& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    remove(output.c_str());
+    std::string in = std::string(row.input) == "dir" ? subdir : input;
+    std::string out = place(row.output);
+    if (in == input) write_file(input, row.file);
+    Bytes before = read_file(input);
+    Call run = erode(in, out, row.passes);
+    EXPECT_EQ(run.status, VORLIN_ERODE_FAILED);
+    std::string tail = fill(row.tail, in, out);
+    EXPECT_TRUE(ends_with(run.out, tail)) << run.out << "--- should end with ---\n" << tail;
+    EXPECT_EQ(run.out.find("Erosion complete!"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file(input), before) << "the input changed";
+    EXPECT_EQ(file_exists(output), row.output_left);
+  }
+}
+
+TEST_F(BadInput, ErosionSamePathSuccessReplacesTheInputWithTheResult) {
+  for (uint16_t bits : {8, 24}) {
+    ++cases;
+    write_file(input, picture(bits, 6, 5));
+    remove(output.c_str());
+    ASSERT_EQ(erode(input, output, 2).status, VORLIN_ERODE_OK);
+    Bytes separate = read_file(output);
+    EXPECT_EQ(erode(input, input, 2).status, VORLIN_ERODE_OK) << bits;
+    EXPECT_EQ(read_file(input), separate) << bits;
+  }
+}
+
+TEST_F(BadInput, ErosionIgnoresThePaletteAndHonoursThePixelOffset) {
+  // 8 bits, 4 x 2 and one pass: the picture is too small to erode, so the
+  // output rows are the 8 bytes at the pixel offset.
+  struct Row {
+    const char* name;
+    uint32_t colors_used;
+    uint32_t offset;  // 0: right after the palette; 1 stands for a real 0
+  };
+  const Row rows[] = {
+      {"colours used 0", 0, 0}, {"colours used 1", 1, 0}, {"colours used 256", 256, 0},
+      {"colours used 257", 257, 0}, {"colours used 2^30", 1u << 30, 0},
+      {"offset 0, before the headers", 16, 1}, {"offset 30, inside the headers", 16, 30},
+      {"offset 60, inside the palette", 16, 60},
+  };
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    Bytes file = picture(8, 4, 2, row.colors_used, row.offset);
+    if (row.offset == 1) file[10] = file[11] = file[12] = file[13] = 0;
+    write_file(input, file);
+    remove(output.c_str());
+    Call run = erode(input, output, 1);
+    EXPECT_EQ(run.status, VORLIN_ERODE_OK);
+    EXPECT_EQ(read_file(input), file);
+    Bytes written = read_file(output);
+    ASSERT_EQ(written.size(), 1078u + 8u);
+    uint32_t offset = get_le32(file, 10);
+    // Stored rows go out in the order they came in.
+    EXPECT_EQ(Bytes(written.begin() + 1078, written.end()),
+              Bytes(file.begin() + offset, file.begin() + offset + 8));
+  }
+}
+
+TEST_F(BadInput, ErosionRefusesEveryOtherDepth) {
+  write_file(input, picture(8, 2, 2));
+  const std::wstring in = widen(input), out = widen(output);
+  std::string want;
+  begin_capture();
+  for (uint32_t bits = 0; bits <= 0xFFFF; ++bits) {
+    if (bits == 8 || bits == 24) continue;
+    patch_file(input, 28, bits, 2);
+    if (erode_fn()(in.c_str(), out.c_str(), 1) != 1) want += "status!";
+    want += "=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\nLoading: " + input +
+            "\nError: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n";
+    ++cases;
+  }
+  Captured c = end_capture();
+  EXPECT_TRUE(c.out == want) << "standard output differs";
+  EXPECT_EQ(c.err, "");
+  EXPECT_FALSE(file_exists(output));
+}
+
+TEST_F(BadInput, ErosionTruncatedFileNamesTheMissingPart) {
+  for (uint16_t bits : {8, 24}) {
+    Bytes whole = picture(bits, 5, 3, bits == 8 ? 4 : 0);
+    const size_t offset = get_le32(whole, 10);
+    const size_t row = test_row_size(5, bits);
+    for (size_t length = 0; length < whole.size(); ++length) {
+      ++cases;
+      SCOPED_TRACE("depth " + std::to_string(bits) + ", " + std::to_string(length) + " bytes");
+      Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
+      write_file(input, cut);
+      remove(output.c_str());
+      Call run = erode(input, output, 1);
+      std::string want;
+      if (length < 14) {
+        want = "Error: Cannot read file header\n";
+      } else if (length < 54) {
+        want = "Error: Cannot read info header\n";
+      } else {
+        // Rows are stored bottom first: the first incomplete one names it.
+        size_t stored = length > offset ? (length - offset) / row : 0;
+        int n = 2 - static_cast<int>(stored);
+        want = bits == 24 ? "Error: Cannot read 24-bit pixel row " + std::to_string(n) + "\n"
+                          : "Error: Cannot read 8-bit pixel row " + std::to_string(n) +
+                                " (expected " + std::to_string(row) + " bytes)\n";
+      }
+      EXPECT_EQ(run.status, VORLIN_ERODE_FAILED);
+      EXPECT_TRUE(ends_with(run.out, want)) << run.out;
+      EXPECT_FALSE(file_exists(output));
+      EXPECT_EQ(read_file(input), cut);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// ------------------------------------------------ an input that cannot seek
+
+// A pipe holding the whole file, opened by path through /proc: reads work,
+// every seek fails. The write end stays open during the call, so the bytes
+// must cover every read a module makes before its first seek.
+struct PipeInput {
+  int read_fd = -1;
+  int write_fd = -1;
+  std::string path;
+};
+
+PipeInput pipe_input(const Bytes& bytes) {
+  PipeInput p;
+  int fds[2];
+  if (pipe(fds) != 0) return p;
+  p.read_fd = fds[0];
+  p.write_fd = fds[1];
+  if (write(p.write_fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    p.path.clear();
+    return p;
+  }
+  p.path = "/proc/self/fd/" + std::to_string(p.read_fd);
+  return p;
+}
+
+void close_pipe(PipeInput& p) {
+  close(p.read_fd);
+  close(p.write_fd);
+}
+
+TEST_F(BadInput, UnseekableInputReadsWhatComesAndNoMore) {
+  // Resizer: a palette behind a 124-byte header and the pixel array are
+  // both reached by a seek, so both stay zero; nothing is reported.
+  {
+    ++cases;
+    BmpFields f;
+    f.width = 4;
+    f.height = 2;
+    f.bits_per_pixel = 8;
+    f.header_size = 124;
+    f.colors_used = 2;
+    PipeInput p = pipe_input(build_bmp(f, Bytes(8, 0x77), Bytes(8, 0x55)));
+    ASSERT_FALSE(p.path.empty());
+    Call run = resize(p.path, output, 4, 2);
+    close_pipe(p);
+    EXPECT_EQ(run.status, VORLIN_RESIZE_OK);
+    EXPECT_EQ(run.err, "");
+    Bytes written = read_file(output);
+    ASSERT_EQ(written.size(), 54u + 8u + 8u);
+    EXPECT_EQ(Bytes(written.begin() + 54, written.end()), Bytes(16, 0));
+  }
+  // Erosion: the seek to the pixel offset fails, which shows as the first
+  // stored row not read.
+  for (uint16_t bits : {8, 24}) {
+    ++cases;
+    PipeInput p = pipe_input(picture(bits, 4, 3));
+    ASSERT_FALSE(p.path.empty());
+    remove(output.c_str());
+    Call run = erode(p.path, output, 1);
+    close_pipe(p);
+    EXPECT_EQ(run.status, VORLIN_ERODE_FAILED);
+    std::string want = bits == 24 ? "Error: Cannot read 24-bit pixel row 2\n"
+                                  : "Error: Cannot read 8-bit pixel row 2 (expected 4 bytes)\n";
+    EXPECT_TRUE(ends_with(run.out, want)) << run.out;
+    EXPECT_FALSE(file_exists(output));
+  }
+  // Probe: it never seeks.
+  {
+    ++cases;
+    PipeInput p = pipe_input(picture(24, 4, -7));
+    ASSERT_FALSE(p.path.empty());
+    Call run = probe(p.path, VORLIN_QUERY_HEIGHT);
+    close_pipe(p);
+    EXPECT_EQ(run.status, -7);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+// ------------------------------------------------------------------ probe
+
+TEST_F(BadInput, ProbeTruncatedFileNamesTheMissingField) {
+  const char* const messages[] = {
+      "Error: Cannot read file signature\n", "Error: Cannot read file size\n",
+      "Error: Cannot read reserved fields\n", "Error: Cannot read pixel data offset\n",
+      "Error: Cannot read info header size\n", "Error: Cannot read width\n",
+      "Error: Cannot read height\n", "Error: Cannot read planes\n",
+      "Error: Cannot read bits per pixel\n"};
+  const size_t ends[] = {2, 6, 10, 14, 18, 22, 26, 28, 30};  // where each field ends
+  for (uint16_t bits : {2, 8, 16, 24, 32}) {
+    Bytes whole = picture(bits, 5, 3);
+    for (size_t length = 0; length <= 54; ++length) {
+      ++cases;
+      Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
+      write_file(input, cut);
+      Call run = probe(input, VORLIN_QUERY_BITS);
+      size_t field = 0;
+      while (field < 9 && length >= ends[field]) ++field;
+      if (field == 9) {
+        EXPECT_EQ(run.status, bits) << length;
+        EXPECT_EQ(run.err, "") << length;
+      } else {
+        EXPECT_EQ(run.status, VORLIN_PROBE_NO_ANSWER) << length;
+        EXPECT_EQ(run.err, std::string(messages[field]) + "Failed to read BMP file information\n")
+            << length;
+      }
+      EXPECT_EQ(read_file(input), cut);
+    }
+  }
+}
+
+TEST_F(BadInput, ProbeAnswersWhatIsStoredAndFailsOnWhatIsNotABmp) {
+  const std::string closing = "Failed to read BMP file information\n";
+  struct Row {
+    const char* name;
+    Bytes file;
+    bool directory;
+    int32_t query;
+    int32_t answer;
+    std::string err;
+  };
+  const Row rows[] = {
+      {"input is a directory", {}, true, 1, 999, "Error: Cannot read file signature\n" + closing},
+      {"signature BA", [] { Bytes b = picture(24, 2, 2); b[1] = 'A'; return b; }(), false, 1, 999,
+       "Error: Invalid BMP file signature\n" + closing},
+      {"width 0", picture(24, 0, 3), false, 2, 0, ""},
+      {"width INT_MIN", picture(24, INT_MIN, 3), false, 2, INT_MIN, ""},
+      {"height -480", picture(24, 4, -480), false, 1, -480, ""},
+      {"height INT_MAX", picture(24, 4, INT_MAX), false, 1, INT_MAX, ""},
+      {"depth 4", picture(4, 4, 4), false, 3, 4, ""},
+      {"depth 65535", picture(65535, 4, 4), false, 3, 65535, ""},
+      {"compressed", [] {
+         BmpFields f; f.width = 4; f.height = 4; f.bits_per_pixel = 8; f.compression = 1;
+         return build_bmp(f, {}, Bytes(16, 0)); }(), false, 3, 8, ""},
+      {"palette count 2^30", picture(8, 4, 4, 1u << 30), false, 2, 4, ""},
+      {"query 0", picture(24, 4, 4), false, 0, 999, ""},
+      {"query -1", picture(24, 4, 4), false, -1, 999, ""},
+      {"query INT_MAX", picture(24, 4, 4), false, INT_MAX, 999, ""},
+  };
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    std::string in = row.directory ? subdir : input;
+    if (!row.directory) write_file(input, row.file);
+    Bytes before = read_file(input);
+    Call run = probe(in, row.query);
+    EXPECT_EQ(run.status, row.answer);
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(read_file(input), before);
+  }
+}
+
+}  // namespace
