@@ -118,5 +118,10 @@ void register_erode_benchmarks() {
     benchmark::RegisterBenchmark(bench_name("erode", which, "memcpy").c_str(), run_memcpy, c)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(bench_name("erode", which, "reference").c_str(), run_ours, c,
+                                 erode_once_reference)
+        ->UseRealTime()
+        ->Iterations(c.passes > 1 ? 1 : 5)
+        ->Unit(benchmark::kMillisecond);
   }
 }

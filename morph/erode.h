@@ -10,6 +10,11 @@
 // neighbours is exactly 0; every decision is taken on the source, which is
 // left untouched. The outermost rows and columns are copied unchanged, so an
 // image under 3 rows or columns comes back as a plain copy. Prints nothing.
+// Each result row is made in one sweep over three source rows.
 GrayImage* erode_once(const GrayImage* source);
+
+// The same pass pixel by pixel through the bounds-checked accessors, after a
+// copy of the whole image: the definition erode_once must match byte for byte.
+GrayImage* erode_once_reference(const GrayImage* source);
 
 #endif  // VORLIN_MORPH_ERODE_H

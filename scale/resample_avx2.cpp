@@ -28,7 +28,6 @@ struct Avx2Ops {
   static Vec splat(double d) { return _mm256_set1_pd(d); }
   static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
   static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
-  static Vec load_h(const double* h) { return _mm256_loadu_pd(h); }
   static void store_h(double* h, Vec v) { _mm256_storeu_pd(h, v); }
   // Signed then unsigned saturation: the clamp to 0..255 of the truncated values.
   static int32_t pack(Vec v) {
@@ -43,6 +42,36 @@ struct Avx2Ops {
   static void put_wide(uint8_t* p, Vec v) {
     int32_t w = pack(v);
     memcpy(p, &w, 4);
+  }
+  // Sixteen values a step: four registers truncated, packed to sixteen bytes.
+  static __m128i pack16(Vec a, Vec b, Vec c, Vec d) {
+    __m128i ab = _mm_packs_epi32(_mm256_cvttpd_epi32(a), _mm256_cvttpd_epi32(b));
+    __m128i cd = _mm_packs_epi32(_mm256_cvttpd_epi32(c), _mm256_cvttpd_epi32(d));
+    return _mm_packus_epi16(ab, cd);
+  }
+  static void truncate_values(uint8_t* out, const double* h0, size_t n) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       pack16(_mm256_loadu_pd(h0 + i), _mm256_loadu_pd(h0 + i + 4),
+                              _mm256_loadu_pd(h0 + i + 8), _mm256_loadu_pd(h0 + i + 12)));
+    }
+    truncate_values_scalar(out, h0, i, n);
+  }
+  static void blend_values(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
+                           size_t n) {
+    Vec g = _mm256_set1_pd(gy);
+    Vec f = _mm256_set1_pd(fy);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      Vec v[4];
+      for (int q = 0; q < 4; ++q) {
+        v[q] = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(h0 + i + 4 * q), g),
+                             _mm256_mul_pd(_mm256_loadu_pd(h1 + i + 4 * q), f));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), pack16(v[0], v[1], v[2], v[3]));
+    }
+    blend_values_scalar(out, h0, h1, gy, fy, i, n);
   }
 };
 

@@ -47,23 +47,20 @@ struct PortableOps {
     for (int c = 0; c < N; ++c) a.c[c] = a.c[c] * b.c[c];
     return a;
   }
-  static Vec load_h(const double* h) {
-    Vec v;
-    for (int c = 0; c < N; ++c) v.c[c] = h[c];
-    return v;
-  }
   static void store_h(double* h, Vec v) {
     for (int c = 0; c < N; ++c) h[c] = v.c[c];
   }
   static void put(uint8_t* p, Vec v) {
-    for (int c = 0; c < N; ++c) {
-      int32_t t = static_cast<int32_t>(v.c[c]);  // truncation toward zero
-      if (t > 255) t = 255;
-      if (t < 0) t = 0;
-      p[c] = static_cast<uint8_t>(t);
-    }
+    for (int c = 0; c < N; ++c) p[c] = clamp_truncated(v.c[c]);
   }
   static void put_wide(uint8_t* p, Vec v) { put(p, v); }
+  static void truncate_values(uint8_t* out, const double* h0, size_t n) {
+    truncate_values_scalar(out, h0, 0, n);
+  }
+  static void blend_values(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
+                           size_t n) {
+    blend_values_scalar(out, h0, h1, gy, fy, 0, n);
+  }
 };
 
 #if defined(VORLIN_RESAMPLE_SSE2)
@@ -86,7 +83,6 @@ struct Sse2Ops {
   static Vec splat(double d) { return {_mm_set1_pd(d), _mm_set1_pd(d)}; }
   static Vec add(Vec a, Vec b) { return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)}; }
   static Vec mul(Vec a, Vec b) { return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)}; }
-  static Vec load_h(const double* h) { return {_mm_loadu_pd(h), _mm_loadu_pd(h + 2)}; }
   static void store_h(double* h, Vec v) {
     _mm_storeu_pd(h, v.lo);
     _mm_storeu_pd(h + 2, v.hi);
@@ -104,6 +100,37 @@ struct Sse2Ops {
     int32_t w = pack(v);
     memcpy(p, &w, 4);
   }
+  // Eight values a step: four pairs truncated, packed to eight bytes.
+  static __m128i pack8(__m128d a, __m128d b, __m128d c, __m128d d) {
+    __m128i ab = _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
+    __m128i cd = _mm_unpacklo_epi64(_mm_cvttpd_epi32(c), _mm_cvttpd_epi32(d));
+    __m128i w = _mm_packs_epi32(ab, cd);
+    return _mm_packus_epi16(w, w);
+  }
+  static void truncate_values(uint8_t* out, const double* h0, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i),
+                       pack8(_mm_loadu_pd(h0 + i), _mm_loadu_pd(h0 + i + 2),
+                             _mm_loadu_pd(h0 + i + 4), _mm_loadu_pd(h0 + i + 6)));
+    }
+    truncate_values_scalar(out, h0, i, n);
+  }
+  static void blend_values(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
+                           size_t n) {
+    __m128d g = _mm_set1_pd(gy);
+    __m128d f = _mm_set1_pd(fy);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      __m128d v[4];
+      for (int q = 0; q < 4; ++q) {
+        v[q] = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(h0 + i + 2 * q), g),
+                          _mm_mul_pd(_mm_loadu_pd(h1 + i + 2 * q), f));
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), pack8(v[0], v[1], v[2], v[3]));
+    }
+    blend_values_scalar(out, h0, h1, gy, fy, i, n);
+  }
 };
 #endif
 
@@ -113,13 +140,19 @@ constexpr int32_t kSampleBand = 4096;
 // The source pixel of a 2-bit row at x: the leftmost pixel of a byte is in
 // its two most significant bits.
 inline uint32_t two_bit_at(const uint8_t* row, int32_t x) {
-  return (row[x / 4] >> (6u - 2u * (static_cast<unsigned>(x) % 4u))) & 0x3u;
+  uint32_t u = static_cast<uint32_t>(x);  // never negative here
+  return (static_cast<uint32_t>(row[u >> 2]) >> ((~u & 3u) << 1)) & 0x3u;
 }
 
-// One band row of 2-bit pixels, four to a byte. Bits past the last pixel stay 0.
-void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count) {
+// One band row of 2-bit pixels, four to a byte. Bits past the last pixel stay
+// 0. ahead: the source row of the next output row, or null.
+void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
+                    const uint8_t* ahead) {
   int32_t whole = count / 4 * 4;
   for (int32_t k = 0; k < whole; k += 4) {
+    if (k % (8 * kPrefetchEvery) == 0 && ahead != nullptr) {
+      prefetch(ahead + static_cast<uint32_t>(x0[k]) / 4);
+    }
     out[k / 4] = static_cast<uint8_t>((two_bit_at(row, x0[k]) << 6) |
                                       (two_bit_at(row, x0[k + 1]) << 4) |
                                       (two_bit_at(row, x0[k + 2]) << 2) | two_bit_at(row, x0[k + 3]));
@@ -135,8 +168,12 @@ void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t
 
 // One band row of whole-byte pixels (8 or 16 bits), copied unchanged.
 template <int Bytes>
-void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count) {
+void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
+                  const uint8_t* ahead) {
   for (int32_t k = 0; k < count; ++k) {
+    if (k % (4 * kPrefetchEvery / Bytes) == 0 && ahead != nullptr) {
+      prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+    }
     memcpy(out + static_cast<size_t>(k) * Bytes, row + static_cast<size_t>(x0[k]) * Bytes, Bytes);
   }
 }
@@ -169,10 +206,6 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
     size_t first = static_cast<size_t>(j0) * static_cast<size_t>(bits) / 8;
     size_t bytes = bits == 2 ? (static_cast<size_t>(count) + 3) / 4
                              : static_cast<size_t>(count) * static_cast<size_t>(bits / 8);
-    // The source bytes a row of this band reads, for prefetching.
-    size_t span_first = static_cast<size_t>(row_size(x0[0], source->bits_per_pixel));
-    size_t span_bytes =
-        static_cast<size_t>(row_size(x0[count - 1] + 1, source->bits_per_pixel)) - span_first;
     int32_t previous_y = -1;
     int32_t y0 = 0;  // row 0 samples source row 0
     for (int32_t i = 0; i < result->height; ++i) {
@@ -181,18 +214,16 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
                            : y0;
       uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride + first;
       const uint8_t* row = source->pixels + static_cast<size_t>(y0) * source_stride;
-      if (next_y != y0) {
-        prefetch_span(source->pixels + static_cast<size_t>(next_y) * source_stride + span_first,
-                      span_bytes);
-      }
+      const uint8_t* ahead =
+          next_y != y0 ? source->pixels + static_cast<size_t>(next_y) * source_stride : nullptr;
       if (y0 == previous_y) {
         memcpy(out, out - result_stride, bytes);
       } else if (bits == 16) {
-        sample_bytes<2>(out, row, x0, count);
+        sample_bytes<2>(out, row, x0, count, ahead);
       } else if (bits == 8) {
-        sample_bytes<1>(out, row, x0, count);
+        sample_bytes<1>(out, row, x0, count, ahead);
       } else {
-        sample_two_bit(out, row, x0, count);
+        sample_two_bit(out, row, x0, count, ahead);
       }
       previous_y = y0;
       y0 = next_y;

@@ -14,9 +14,12 @@
 // 4) held as doubles, one lane per byte in memory order:
 //   load(p)      the N bytes at p (may read 4 bytes: callers keep 4 readable)
 //   splat(d), add(a, b), mul(a, b)
-//   load_h(h), store_h(h, v)   4 doubles at h (the cache of blended rows)
+//   store_h(h, v)   N doubles at h (may write 4)
 //   put(p, v)    truncate, clamp to 0..255, write exactly N bytes
 //   put_wide(p, v)  the same, but may write a 4th byte of no meaning
+// and two operations on flat runs of values (truncated and clamped alike):
+//   truncate_values(out, h0, n)            out[i] = h0[i]
+//   blend_values(out, h0, h1, gy, fy, n)   out[i] = (h0[i] * gy) + (h1[i] * fy)
 #ifndef VORLIN_SCALE_RESAMPLE_KERNELS_H
 #define VORLIN_SCALE_RESAMPLE_KERNELS_H
 
@@ -28,9 +31,16 @@
 
 namespace {
 
-// Output columns per band. The band's tables and its two cached rows (4
-// doubles a column) come to 42 KiB, whatever the image size.
-constexpr int32_t kBlendBand = 512;
+// Columns per band. With no two output rows reading a common source row, a
+// band is wide: its table is 12 bytes a column. When they do, each band also
+// keeps two horizontally blended source rows (4 doubles a column each), and
+// bands are narrow. Either way the scratch block stays at 52 KiB.
+constexpr int32_t kWideBand = 4096;
+constexpr int32_t kNarrowBand = 512;
+constexpr size_t kScratchDoubles = kNarrowBand * 9 > kWideBand ? kNarrowBand * 9 : kWideBand;
+constexpr size_t kScratchInts = kWideBand;
+// Result rows per strip: a strip of the widest rows stays within a 2 MiB cache.
+constexpr int32_t kStripRows = 64;
 
 // Where an output row samples the source, computed as the reference does.
 struct RowSample {
@@ -62,16 +72,36 @@ inline bool share_source_row(const RowSample& a, const RowSample& b) {
   return a.y0 == b.y0 || (a2 && a.y0 + 1 == b.y0) || (b2 && b.y0 + 1 == a.y0);
 }
 
-// One band's columns: x0, fx and gx = 1 - fx for each, and how many leading
+// One band's columns: x0 and fx for each (gx = 1 - fx is recomputed where
+// needed, with the reference's very operation), and how many leading
 // columns read both their neighbours directly from a row (the rest sample
 // past the right edge and go through the bounds-checked accessors).
 struct BandTable {
   int32_t* x0;
   double* fx;
-  double* gx;
   int32_t count;
   int32_t interior;
 };
+
+// The columns j0 .. j0 + count - 1, sampled as the reference samples them.
+inline void fill_band_table(BandTable* t, int32_t j0, int32_t count, double scale_x,
+                            int32_t source_width, int64_t source_stride, int bytes_per_pixel) {
+  t->count = count;
+  t->interior = 0;
+  bool inside = true;
+  for (int32_t k = 0; k < count; ++k) {
+    double sx = static_cast<double>(j0 + k) * scale_x;
+    int32_t x0 = static_cast<int32_t>(sx);
+    t->x0[k] = x0;
+    t->fx[k] = sx - static_cast<double>(x0);
+    // Both neighbours inside the row, and 4 bytes readable at the right one.
+    inside = inside && x0 >= 0 && x0 + 1 < source_width &&
+             (static_cast<int64_t>(x0) + 1) * bytes_per_pixel + 4 <= source_stride;
+    if (inside) {
+      t->interior = k + 1;
+    }
+  }
+}
 
 // A horizontally blended source row, c00 * gx + c10 * fx per channel and
 // column, with the source row it holds (-1 for none).
@@ -80,20 +110,20 @@ struct HeldRow {
   int32_t y;
 };
 
-// Asks for the cache lines of a source row span that the next output row
-// reads. Bands make the rows' spans short and far apart, too short for the
-// hardware to see a stream in them. A hint only: it changes no result.
-inline void prefetch_span(const uint8_t* p, size_t bytes) {
+// Asks for the cache line at p, which the next output row reads: its source
+// rows are taken in as this row goes, so each row starts on data in cache.
+// A hint only: it changes no result.
+inline void prefetch(const uint8_t* p) {
 #if defined(__GNUC__)
-  for (size_t offset = 0; offset < bytes; offset += 64) {
-    __builtin_prefetch(p + offset);
-  }
-  __builtin_prefetch(p + bytes - 1);
+  __builtin_prefetch(p);
 #else
   (void)p;
-  (void)bytes;
 #endif
 }
+
+// Prefetches for every eighth column: a cache line's worth of source pixels
+// at the usual scales.
+constexpr int32_t kPrefetchEvery = 8;
 
 template <template <int> class Ops, int N>
 inline void put_pixel(uint8_t* p, typename Ops<N>::Vec v, bool wide) {
@@ -105,17 +135,24 @@ inline void put_pixel(uint8_t* p, typename Ops<N>::Vec v, bool wide) {
 }
 
 // Output pixels 0 .. t.interior - 1 of one band row, straight from the
-// source rows (row1 unused when fy is 0). ends_band: nothing is written after
+// source rows (row1 unused when fy is 0). ahead0 and ahead1 are the source
+// rows of the next output row, or null. ends_band: nothing is written after
 // the last pixel, so it must not write past its own bytes.
 template <template <int> class Ops, int N>
 void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, const RowSample& r,
-                      const BandTable& t, bool ends_band) {
+                      const BandTable& t, bool ends_band, const uint8_t* ahead0,
+                      const uint8_t* ahead1) {
   using V = Ops<N>;
   using Vec = typename V::Vec;
   int32_t count = t.interior;
   if (r.fy == 0.0) {
     for (int32_t k = 0; k < count; ++k) {
-      const uint8_t* p = row0 + static_cast<size_t>(t.x0[k]) * N;
+      size_t offset = static_cast<size_t>(t.x0[k]) * N;
+      if (k % kPrefetchEvery == 0 && ahead0 != nullptr) {
+        prefetch(ahead0 + offset);
+        if (ahead1 != nullptr) prefetch(ahead1 + offset);
+      }
+      const uint8_t* p = row0 + offset;
       bool wide = k + 1 < count || !ends_band;
       if (t.fx[k] == 0.0) {
         // The blend is c00 itself: the source pixel's bytes.
@@ -125,7 +162,7 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
           memcpy(out + static_cast<size_t>(k) * N, p, N);
         }
       } else {
-        Vec v = V::add(V::mul(V::load(p), V::splat(t.gx[k])),
+        Vec v = V::add(V::mul(V::load(p), V::splat(1.0 - t.fx[k])),
                        V::mul(V::load(p + N), V::splat(t.fx[k])));
         put_pixel<Ops, N>(out + static_cast<size_t>(k) * N, v, wide);
       }
@@ -136,13 +173,17 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
   Vec fy = V::splat(r.fy);
   for (int32_t k = 0; k < count; ++k) {
     size_t offset = static_cast<size_t>(t.x0[k]) * N;
+    if (k % kPrefetchEvery == 0 && ahead0 != nullptr) {
+      prefetch(ahead0 + offset);
+      if (ahead1 != nullptr) prefetch(ahead1 + offset);
+    }
     const uint8_t* p0 = row0 + offset;
     const uint8_t* p1 = row1 + offset;
     Vec v;
     if (t.fx[k] == 0.0) {
       v = V::add(V::mul(V::load(p0), gy), V::mul(V::load(p1), fy));
     } else {
-      Vec gx = V::splat(t.gx[k]);
+      Vec gx = V::splat(1.0 - t.fx[k]);
       Vec fx = V::splat(t.fx[k]);
       Vec upper = V::add(V::mul(V::load(p0), gx), V::mul(V::load(p0 + N), fx));
       Vec lower = V::add(V::mul(V::load(p1), gx), V::mul(V::load(p1 + N), fx));
@@ -152,7 +193,9 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
   }
 }
 
-// Blends source row y horizontally for every column of the band.
+// Blends source row y horizontally for every column of the band: N values a
+// column, column k at h + N * k. (A 4-lane store of a 3-channel column spills
+// into the next column's first value, which is written after it.)
 template <template <int> class Ops, int N>
 void blend_source_row(double* h, const RasterImage* source, int32_t y, int64_t stride,
                       const BandTable& t) {
@@ -161,9 +204,9 @@ void blend_source_row(double* h, const RasterImage* source, int32_t y, int64_t s
   for (int32_t k = 0; k < t.interior; ++k) {
     const uint8_t* p = row + static_cast<size_t>(t.x0[k]) * N;
     if (t.fx[k] == 0.0) {
-      V::store_h(h + 4 * k, V::load(p));
+      V::store_h(h + N * k, V::load(p));
     } else {
-      V::store_h(h + 4 * k, V::add(V::mul(V::load(p), V::splat(t.gx[k])),
+      V::store_h(h + N * k, V::add(V::mul(V::load(p), V::splat(1.0 - t.fx[k])),
                                    V::mul(V::load(p + N), V::splat(t.fx[k]))));
     }
   }
@@ -171,10 +214,10 @@ void blend_source_row(double* h, const RasterImage* source, int32_t y, int64_t s
   for (int32_t k = t.interior; k < t.count; ++k) {
     uint32_t s0 = get_pixel(source, t.x0[k], y);
     uint32_t s1 = get_pixel(source, t.x0[k] + 1, y);
-    for (int c = 0; c < 4; ++c) {
+    for (int c = 0; c < N; ++c) {
       double c00 = static_cast<double>((s0 >> (8 * c)) & 0xFFu);
       double c10 = static_cast<double>((s1 >> (8 * c)) & 0xFFu);
-      h[4 * k + c] = c00 * t.gx[k] + c10 * t.fx[k];
+      h[N * k + c] = c00 * (1.0 - t.fx[k]) + c10 * t.fx[k];
     }
   }
 }
@@ -195,109 +238,117 @@ const double* held_source_row(HeldRow* held, int32_t y, int32_t keep, const Rast
 }
 
 // Every pixel of one band row from the cached rows (h1 unused when fy is 0).
+// The rows hold their channels one after another, so the row's bytes are
+// computed as one flat run of values, whatever the pixel size.
 template <template <int> class Ops, int N>
 void blend_row_cached(uint8_t* out, const double* h0, const double* h1, const RowSample& r,
                       int32_t count) {
-  using V = Ops<N>;
-  using Vec = typename V::Vec;
+  size_t values = static_cast<size_t>(count) * N;
   if (r.fy == 0.0) {
-    for (int32_t k = 0; k < count; ++k) {
-      put_pixel<Ops, N>(out + static_cast<size_t>(k) * N, V::load_h(h0 + 4 * k), k + 1 < count);
-    }
-    return;
-  }
-  Vec gy = V::splat(r.gy);
-  Vec fy = V::splat(r.fy);
-  for (int32_t k = 0; k < count; ++k) {
-    Vec v = V::add(V::mul(V::load_h(h0 + 4 * k), gy), V::mul(V::load_h(h1 + 4 * k), fy));
-    put_pixel<Ops, N>(out + static_cast<size_t>(k) * N, v, k + 1 < count);
+    Ops<N>::truncate_values(out, h0, values);
+  } else {
+    Ops<N>::blend_values(out, h0, h1, r.gy, r.fy, values);
   }
 }
 
-// The whole 24- or 32-bit result, band by band. Returns 0 (nothing written)
-// when the scratch block cannot be allocated.
+// The scalar forms of the flat row operations, for every instruction set's
+// tail and for the portable kernels.
+inline uint8_t clamp_truncated(double v) {
+  int32_t t = static_cast<int32_t>(v);  // truncation toward zero
+  if (t > 255) t = 255;
+  if (t < 0) t = 0;
+  return static_cast<uint8_t>(t);
+}
+
+inline void truncate_values_scalar(uint8_t* out, const double* h0, size_t first, size_t end) {
+  for (size_t i = first; i < end; ++i) {
+    out[i] = clamp_truncated(h0[i]);
+  }
+}
+
+inline void blend_values_scalar(uint8_t* out, const double* h0, const double* h1, double gy,
+                                double fy, size_t first, size_t end) {
+  for (size_t i = first; i < end; ++i) {
+    out[i] = clamp_truncated((h0[i] * gy) + (h1[i] * fy));
+  }
+}
+
+// The whole 24- or 32-bit result, in strips of rows and bands of columns.
+// Returns 0 (nothing written) when the scratch block cannot be allocated.
 template <template <int> class Ops, int N>
 int blend_image(const RasterImage* source, RasterImage* result) {
-  const size_t doubles = 2 * static_cast<size_t>(kBlendBand) + 2 * 4 * static_cast<size_t>(kBlendBand);
-  uint8_t* block = static_cast<uint8_t*>(
-      malloc(doubles * sizeof(double) + static_cast<size_t>(kBlendBand) * sizeof(int32_t)));
-  if (block == nullptr) {
-    return 0;
-  }
-  double* d = reinterpret_cast<double*>(block);
-  BandTable t;
-  t.fx = d;
-  t.gx = d + kBlendBand;
-  HeldRow held[2] = {{d + 2 * kBlendBand, -1}, {d + 6 * kBlendBand, -1}};
-  t.x0 = reinterpret_cast<int32_t*>(block + doubles * sizeof(double));
-
   const int64_t source_stride = row_size(source->width, source->bits_per_pixel);
   const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
   const double scale_x = static_cast<double>(source->width) / static_cast<double>(result->width);
   const double scale_y = static_cast<double>(source->height) / static_cast<double>(result->height);
 
-  for (int32_t j0 = 0; j0 < result->width; j0 += kBlendBand) {
-    t.count = result->width - j0 < kBlendBand ? result->width - j0 : kBlendBand;
-    t.interior = 0;
-    bool inside = true;
-    for (int32_t k = 0; k < t.count; ++k) {
-      double sx = static_cast<double>(j0 + k) * scale_x;
-      int32_t x0 = static_cast<int32_t>(sx);
-      t.x0[k] = x0;
-      t.fx[k] = sx - static_cast<double>(x0);
-      t.gx[k] = 1.0 - t.fx[k];
-      // Both neighbours inside the row, and 4 bytes readable at the right one.
-      inside = inside && x0 >= 0 && x0 + 1 < source->width &&
-               (static_cast<int64_t>(x0) + 1) * N + 4 <= source_stride;
-      if (inside) {
-        t.interior = k + 1;
-      }
-    }
-    held[0].y = -1;
-    held[1].y = -1;
-    // The source bytes a row of this band reads, for prefetching.
-    const size_t span_first = static_cast<size_t>(t.x0[0]) * N;
-    const size_t span_bytes = t.interior > 0 ? static_cast<size_t>(t.x0[t.interior - 1] + 1) * N +
-                                                   4 - span_first
-                                             : 0;
+  bool caching = false;
+  RowSample above = sample_row(0, scale_y, source->height);
+  for (int32_t i = 1; i < result->height && !caching; ++i) {
+    RowSample here = sample_row(i, scale_y, source->height);
+    caching = share_source_row(above, here);
+    above = here;
+  }
 
-    RowSample previous = {0, 0.0, 1.0, false};
-    RowSample current = sample_row(0, scale_y, source->height);
-    for (int32_t i = 0; i < result->height; ++i) {
-      RowSample next = i + 1 < result->height ? sample_row(i + 1, scale_y, source->height)
-                                              : RowSample{0, 0.0, 1.0, false};
-      const RowSample& r = current;
-      uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride +
-                     static_cast<size_t>(j0) * N;
-      bool two_rows = r.fy != 0.0;
-      if (!r.fast) {
-        resample_span_reference(source, result, i, j0, j0 + t.count);
-      } else if (share_source_row(r, previous) || share_source_row(r, next)) {
-        const double* h0 = held_source_row<Ops, N>(held, r.y0, two_rows ? r.y0 + 1 : -1, source,
-                                                   source_stride, t);
-        const double* h1 =
-            two_rows ? held_source_row<Ops, N>(held, r.y0 + 1, r.y0, source, source_stride, t)
-                     : nullptr;
-        blend_row_cached<Ops, N>(out, h0, h1, r, t.count);
-      } else {
-        const uint8_t* row0 =
-            source->pixels + static_cast<size_t>(r.y0) * static_cast<size_t>(source_stride);
-        const uint8_t* row1 = two_rows ? row0 + source_stride : nullptr;
-        if (next.fast && next.y0 != r.y0 && span_bytes > 0) {
-          const uint8_t* ahead =
-              source->pixels + static_cast<size_t>(next.y0) * static_cast<size_t>(source_stride);
-          prefetch_span(ahead + span_first, span_bytes);
-          if (next.fy != 0.0) {
-            prefetch_span(ahead + source_stride + span_first, span_bytes);
+  uint8_t* block = static_cast<uint8_t*>(
+      malloc(kScratchDoubles * sizeof(double) + kScratchInts * sizeof(int32_t)));
+  if (block == nullptr) {
+    return 0;
+  }
+  const int32_t band = caching ? kNarrowBand : kWideBand;
+  double* d = reinterpret_cast<double*>(block);
+  BandTable t;
+  t.fx = d;
+  t.x0 = reinterpret_cast<int32_t*>(block + kScratchDoubles * sizeof(double));
+  HeldRow held[2] = {{d + band, -1}, {d + 5 * band, -1}};  // used when caching only
+
+  // Strips of rows, each band by band: a strip's result rows stay in cache
+  // until every band has filled its part of them.
+  const RowSample none = {0, 0.0, 1.0, false};
+  for (int32_t i0 = 0; i0 < result->height; i0 += kStripRows) {
+    const int32_t i1 = result->height - i0 < kStripRows ? result->height : i0 + kStripRows;
+    for (int32_t j0 = 0; j0 < result->width; j0 += band) {
+      fill_band_table(&t, j0, result->width - j0 < band ? result->width - j0 : band, scale_x,
+                      source->width, source_stride, N);
+      held[0].y = -1;
+      held[1].y = -1;
+
+      RowSample previous = i0 > 0 ? sample_row(i0 - 1, scale_y, source->height) : none;
+      RowSample current = sample_row(i0, scale_y, source->height);
+      for (int32_t i = i0; i < i1; ++i) {
+        RowSample next = i + 1 < result->height ? sample_row(i + 1, scale_y, source->height) : none;
+        const RowSample& r = current;
+        uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride +
+                       static_cast<size_t>(j0) * N;
+        bool two_rows = r.fy != 0.0;
+        if (!r.fast) {
+          resample_span_reference(source, result, i, j0, j0 + t.count);
+        } else if (share_source_row(r, previous) || share_source_row(r, next)) {
+          const double* h0 = held_source_row<Ops, N>(held, r.y0, two_rows ? r.y0 + 1 : -1, source,
+                                                     source_stride, t);
+          const double* h1 =
+              two_rows ? held_source_row<Ops, N>(held, r.y0 + 1, r.y0, source, source_stride, t)
+                       : nullptr;
+          blend_row_cached<Ops, N>(out, h0, h1, r, t.count);
+        } else {
+          const uint8_t* row0 =
+              source->pixels + static_cast<size_t>(r.y0) * static_cast<size_t>(source_stride);
+          const uint8_t* row1 = two_rows ? row0 + source_stride : nullptr;
+          const uint8_t* ahead0 = nullptr;
+          const uint8_t* ahead1 = nullptr;
+          if (next.fast && next.y0 != r.y0) {
+            ahead0 =
+                source->pixels + static_cast<size_t>(next.y0) * static_cast<size_t>(source_stride);
+            ahead1 = next.fy != 0.0 ? ahead0 + source_stride : nullptr;
+          }
+          blend_row_direct<Ops, N>(out, row0, row1, r, t, t.interior == t.count, ahead0, ahead1);
+          if (t.interior < t.count) {
+            resample_span_reference(source, result, i, j0 + t.interior, j0 + t.count);
           }
         }
-        blend_row_direct<Ops, N>(out, row0, row1, r, t, t.interior == t.count);
-        if (t.interior < t.count) {
-          resample_span_reference(source, result, i, j0 + t.interior, j0 + t.count);
-        }
+        previous = current;
+        current = next;
       }
-      previous = current;
-      current = next;
     }
   }
   free(block);
