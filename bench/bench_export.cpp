@@ -97,7 +97,7 @@ void run_resize_export(benchmark::State& state, ResizeExport e) {
   }
   quiet_stdout_end(saved);
   if (status != VORLIN_RESIZE_OK) state.SkipWithError("BMPResizers failed");
-  state.counters["heap_peak_KiB"] = static_cast<double>(peak) / 1024.0;
+  report_heap(state, static_cast<double>(peak) / 1024.0);
 }
 
 void run_resize_opencv(benchmark::State& state, ResizeExport e) {
@@ -110,6 +110,7 @@ void run_resize_opencv(benchmark::State& state, ResizeExport e) {
     cv::resize(source, result, cv::Size(e.new_width, e.new_height), 0, 0, interpolation);
     if (!cv::imwrite(output, result)) state.SkipWithError("imwrite failed");
   }
+  report_heap(state, -1);
 }
 
 void run_resize_plain(benchmark::State& state, ResizeExport e) {
@@ -121,6 +122,7 @@ void run_resize_plain(benchmark::State& state, ResizeExport e) {
   for (auto _ : state) {
     plain_read_write(input, output, expected.size(), expected.data());
   }
+  report_heap(state, -1);
 }
 
 void run_resize_kernel(benchmark::State& state, ResizeExport e) {
@@ -132,6 +134,7 @@ void run_resize_kernel(benchmark::State& state, ResizeExport e) {
     free_image(result);
   }
   free_image(source);
+  report_heap(state, -1);
 }
 
 struct ErodeExport {
@@ -175,7 +178,7 @@ void run_erode_export(benchmark::State& state, ErodeExport e) {
   }
   quiet_stdout_end(saved);
   if (status != VORLIN_ERODE_OK) state.SkipWithError("BMPErosion failed");
-  state.counters["heap_peak_KiB"] = static_cast<double>(peak) / 1024.0;
+  report_heap(state, static_cast<double>(peak) / 1024.0);
 }
 
 void run_erode_opencv(benchmark::State& state, ErodeExport e) {
@@ -191,6 +194,7 @@ void run_erode_opencv(benchmark::State& state, ErodeExport e) {
     }
     if (!cv::imwrite(output, image)) state.SkipWithError("imwrite failed");
   }
+  report_heap(state, -1);
 }
 
 void run_erode_plain(benchmark::State& state, ErodeExport e) {
@@ -200,6 +204,7 @@ void run_erode_plain(benchmark::State& state, ErodeExport e) {
   for (auto _ : state) {
     plain_read_write(input, output, expected.size(), expected.data());
   }
+  report_heap(state, -1);
 }
 
 void run_erode_kernel(benchmark::State& state, ErodeExport e) {
@@ -215,6 +220,7 @@ void run_erode_kernel(benchmark::State& state, ErodeExport e) {
     free_gray_image(current);
   }
   free_gray_image(source);
+  report_heap(state, -1);
 }
 
 void run_probe_export(benchmark::State& state) {
@@ -225,6 +231,7 @@ void run_probe_export(benchmark::State& state) {
     width = probe(path.c_str(), VORLIN_QUERY_WIDTH);
   }
   if (width != kResizeExports[0].width) state.SkipWithError("BMPSizeChecker failed");
+  report_heap(state, -1);
 }
 
 void run_probe_plain(benchmark::State& state) {
@@ -236,39 +243,26 @@ void run_probe_plain(benchmark::State& state) {
     fclose(file);
     benchmark::DoNotOptimize(got);
   }
+  report_heap(state, -1);
 }
-
-// Whole calls are timed on the wall clock: file I/O is part of them.
-void timed(benchmark::internal::Benchmark* b) { b->UseRealTime()->Unit(benchmark::kMillisecond); }
 
 }  // namespace
 
 void register_export_benchmarks() {
   for (const ResizeExport& e : kResizeExports) {
     std::string which = resize_name(e);
-    timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
-                                                    run_resize_export, e));
-    timed(benchmark::RegisterBenchmark(
-                             bench_name("export", which, "opencv").c_str(), run_resize_opencv, e));
-    timed(benchmark::RegisterBenchmark(
-                              bench_name("export", which, "plainio").c_str(), run_resize_plain, e));
-    timed(benchmark::RegisterBenchmark(
-                             bench_name("export", which, "kernel").c_str(), run_resize_kernel, e));
+    add_benchmark("export", which, "ours", run_resize_export, e);
+    add_benchmark("export", which, "opencv", run_resize_opencv, e);
+    add_benchmark("export", which, "plainio", run_resize_plain, e);
+    add_benchmark("export", which, "kernel", run_resize_kernel, e);
   }
   for (const ErodeExport& e : kErodeExports) {
     std::string which = erode_name(e);
-    timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
-                                                    run_erode_export, e));
-    timed(benchmark::RegisterBenchmark(
-                             bench_name("export", which, "opencv").c_str(), run_erode_opencv, e));
-    timed(benchmark::RegisterBenchmark(
-                              bench_name("export", which, "plainio").c_str(), run_erode_plain, e));
-    timed(benchmark::RegisterBenchmark(
-                             bench_name("export", which, "kernel").c_str(), run_erode_kernel, e));
+    add_benchmark("export", which, "ours", run_erode_export, e);
+    add_benchmark("export", which, "opencv", run_erode_opencv, e);
+    add_benchmark("export", which, "plainio", run_erode_plain, e);
+    add_benchmark("export", which, "kernel", run_erode_kernel, e);
   }
-  std::string which = "BMPSizeChecker_width";
-  timed(benchmark::RegisterBenchmark(bench_name("export", which, "ours").c_str(),
-                                                  run_probe_export));
-  timed(benchmark::RegisterBenchmark(
-                            bench_name("export", which, "plainio").c_str(), run_probe_plain));
+  add_benchmark("export", "BMPSizeChecker_width", "ours", run_probe_export);
+  add_benchmark("export", "BMPSizeChecker_width", "plainio", run_probe_plain);
 }

@@ -45,6 +45,7 @@ void run_memcpy_of(benchmark::State& state, size_t bytes, int repeats) {
   }
   free(from);
   free(to);
+  report_heap(state, -1);
 }
 
 int main(int argc, char** argv) {

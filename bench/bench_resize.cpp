@@ -23,6 +23,8 @@ const ResizeCase kResizeCases[] = {
     {4096, 4096, 2048, 2048},
     {1024, 768, 4096, 3072},
     {1920, 1080, 1280, 720},
+    // A ratio (1.6) whose fractions are not sixteenths: the double-precision kernels.
+    {1600, 1200, 1000, 750},
 };
 const uint16_t kResizeDepths[] = {24, 32, 2, 8, 16};
 
@@ -75,7 +77,7 @@ void run_ours(benchmark::State& state, ResizeCase c, uint16_t bits, bool referen
     benchmark::DoNotOptimize(result->pixels);
     free_image(result);
   }
-  state.counters["heap_extra_KiB"] = static_cast<double>(scratch) / 1024.0;
+  report_heap(state, static_cast<double>(scratch) / 1024.0);
 }
 
 // The kernel alone: the same result image refilled, as a caller with a
@@ -88,6 +90,7 @@ void run_ours_into(benchmark::State& state, ResizeCase c, uint16_t bits) {
     benchmark::DoNotOptimize(result->pixels);
   }
   free_image(result);
+  report_heap(state, -1);
 }
 
 void run_opencv_into(benchmark::State& state, ResizeCase c, uint16_t bits) {
@@ -98,6 +101,7 @@ void run_opencv_into(benchmark::State& state, ResizeCase c, uint16_t bits) {
     cv::resize(source, result, cv::Size(c.new_width, c.new_height), 0, 0, interpolation);
     benchmark::DoNotOptimize(result.data);
   }
+  report_heap(state, -1);
 }
 
 void run_opencv(benchmark::State& state, ResizeCase c, uint16_t bits) {
@@ -108,11 +112,13 @@ void run_opencv(benchmark::State& state, ResizeCase c, uint16_t bits) {
     cv::resize(source, result, cv::Size(c.new_width, c.new_height), 0, 0, interpolation);
     benchmark::DoNotOptimize(result.data);
   }
+  report_heap(state, -1);
 }
 
 void run_memcpy(benchmark::State& state, ResizeCase c, uint16_t bits) {
   size_t bytes = static_cast<size_t>(row_size(c.new_width, bits)) * static_cast<size_t>(c.new_height);
   run_memcpy_of(state, bytes);
+  report_heap(state, -1);
 }
 
 }  // namespace
@@ -121,31 +127,12 @@ void register_resize_benchmarks() {
   for (const ResizeCase& c : kResizeCases) {
     for (uint16_t bits : kResizeDepths) {
       std::string which = case_name(c, bits);
-      benchmark::RegisterBenchmark(bench_name("resize", which, "ours").c_str(), run_ours, c, bits,
-                                   false)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(bench_name("resize", which, "opencv").c_str(), run_opencv, c,
-                                   bits)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(bench_name("resize", which, "memcpy").c_str(), run_memcpy, c,
-                                   bits)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(bench_name("resize-into", which, "ours").c_str(), run_ours_into,
-                                   c, bits)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(bench_name("resize-into", which, "opencv").c_str(),
-                                   run_opencv_into, c, bits)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(bench_name("resize", which, "reference").c_str(), run_ours, c,
-                                   bits, true)
-          ->UseRealTime()
-          ->Iterations(2)
-          ->Unit(benchmark::kMillisecond);
+      add_benchmark("resize", which, "ours", run_ours, c, bits, false);
+      add_benchmark("resize", which, "opencv", run_opencv, c, bits);
+      add_benchmark("resize", which, "memcpy", run_memcpy, c, bits);
+      add_benchmark("resize-into", which, "ours", run_ours_into, c, bits);
+      add_benchmark("resize-into", which, "opencv", run_opencv_into, c, bits);
+      add_benchmark("resize", which, "reference", run_ours, c, bits, true)->Iterations(2);
     }
   }
 }

@@ -60,8 +60,3 @@ void quiet_stdout_end(int saved) {
   dup2(saved, 1);
   close(saved);
 }
-
-std::string bench_name(const std::string& group, const std::string& which,
-                       const std::string& role) {
-  return group + "/" + which + "/" + role;
-}

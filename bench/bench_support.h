@@ -23,8 +23,4 @@ size_t heap_live();
 size_t heap_peak();
 void heap_reset_peak();
 
-// Names are group/case/role, the shape scripts/bench groups its table by.
-std::string bench_name(const std::string& group, const std::string& which,
-                       const std::string& role);
-
 #endif  // VORLIN_BENCH_BENCH_SUPPORT_H

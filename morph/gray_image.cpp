@@ -24,7 +24,9 @@ size_t offset_of(const GrayImage* image, int32_t x, int32_t y) {
 
 }  // namespace
 
-GrayImage* create_gray_image(int32_t width, int32_t height) {
+namespace {
+
+GrayImage* allocate_gray_image(int32_t width, int32_t height, bool zero_filled) {
   // Each sign on its own: a negative width times a negative height must not
   // pass as a positive size. Zero-sized images are refused too: there is
   // nothing to erode and nothing a BMP could show.
@@ -39,7 +41,8 @@ GrayImage* create_gray_image(int32_t width, int32_t height) {
   if (image == nullptr) {
     return nullptr;
   }
-  image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(size), 1));
+  image->pixels = static_cast<uint8_t*>(zero_filled ? calloc(static_cast<size_t>(size), 1)
+                                                    : malloc(static_cast<size_t>(size)));
   if (image->pixels == nullptr) {
     free(image);
     return nullptr;
@@ -47,6 +50,16 @@ GrayImage* create_gray_image(int32_t width, int32_t height) {
   image->width = width;
   image->height = height;
   return image;
+}
+
+}  // namespace
+
+GrayImage* create_gray_image(int32_t width, int32_t height) {
+  return allocate_gray_image(width, height, true);
+}
+
+GrayImage* create_gray_image_unfilled(int32_t width, int32_t height) {
+  return allocate_gray_image(width, height, false);
 }
 
 void free_gray_image(GrayImage* image) {

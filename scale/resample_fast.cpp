@@ -12,6 +12,7 @@
 #endif
 
 #include "resample_kernels.h"
+#include "resample_sixteenths.h"
 
 namespace {
 
@@ -63,7 +64,71 @@ struct PortableOps {
   }
 };
 
+template <int N>
+struct PortableSixteenths {
+  static void blend_pixel(uint16_t* h, const uint8_t* p, uint32_t w) {
+    for (int c = 0; c < N; ++c) {
+      h[c] = static_cast<uint16_t>(p[c] * (w & 0xFFFFu) + p[N + c] * (w >> 16));
+    }
+  }
+  static void blend_rows(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
+                         size_t n) {
+    blend_rows_scalar(out, h0, h1, b, 0, n);
+  }
+  static void shift_row(uint8_t* out, const uint16_t* h0, size_t n) {
+    shift_row_scalar(out, h0, 0, n);
+  }
+};
+
 #if defined(VORLIN_RESAMPLE_SSE2)
+// One pixel's channels against its right neighbour's, interleaved as 16-bit
+// pairs and multiplied by the weight pair: h = c00 (16 - a) + c10 a for all
+// four channels in one step (madd adds each pair's two products).
+inline void sse2_blend_pixel16(uint16_t* h, const uint8_t* p, const uint8_t* right, uint32_t w) {
+  int32_t left_bytes;
+  int32_t right_bytes;
+  memcpy(&left_bytes, p, 4);
+  memcpy(&right_bytes, right, 4);
+  __m128i pairs = _mm_unpacklo_epi8(
+      _mm_unpacklo_epi8(_mm_cvtsi32_si128(left_bytes), _mm_cvtsi32_si128(right_bytes)),
+      _mm_setzero_si128());
+  __m128i sums = _mm_madd_epi16(pairs, _mm_set1_epi32(static_cast<int32_t>(w)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(h), _mm_packs_epi32(sums, sums));
+}
+
+template <int N>
+struct Sse2Sixteenths {
+  static void blend_pixel(uint16_t* h, const uint8_t* p, uint32_t w) {
+    sse2_blend_pixel16(h, p, p + N, w);
+  }
+  static void blend_rows(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
+                         size_t n) {
+    const __m128i upper = _mm_set1_epi16(static_cast<int16_t>(16 - b));
+    const __m128i lower = _mm_set1_epi16(static_cast<int16_t>(b));
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      __m128i v[2];
+      for (int q = 0; q < 2; ++q) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h0 + i + 8 * q));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h1 + i + 8 * q));
+        // At most 65280: the 16-bit sum does not wrap, and the shift is unsigned.
+        v[q] = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a, upper), _mm_mullo_epi16(c, lower)), 8);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(v[0], v[1]));
+    }
+    blend_rows_scalar(out, h0, h1, b, i, n);
+  }
+  static void shift_row(uint8_t* out, const uint16_t* h0, size_t n) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      __m128i a = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h0 + i)), 4);
+      __m128i c = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h0 + i + 8)), 4);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, c));
+    }
+    shift_row_scalar(out, h0, i, n);
+  }
+};
+
 // Four channels in two registers. x86 is little-endian, so a pixel's bytes
 // load and store as one 32-bit word. Packing with signed then unsigned
 // saturation is the clamp to 0..255 of the truncated values.
@@ -144,15 +209,24 @@ inline uint32_t two_bit_at(const uint8_t* row, int32_t x) {
   return (static_cast<uint32_t>(row[u >> 2]) >> ((~u & 3u) << 1)) & 0x3u;
 }
 
+// Output pixels per step of the sampling loops, with one prefetch a step.
+constexpr int32_t kSampleStep = 16;
+
 // One band row of 2-bit pixels, four to a byte. Bits past the last pixel stay
 // 0. ahead: the source row of the next output row, or null.
 void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
                     const uint8_t* ahead) {
   int32_t whole = count / 4 * 4;
-  for (int32_t k = 0; k < whole; k += 4) {
-    if (k % (8 * kPrefetchEvery) == 0 && ahead != nullptr) {
-      prefetch(ahead + static_cast<uint32_t>(x0[k]) / 4);
+  int32_t k = 0;
+  for (; k + kSampleStep <= whole; k += kSampleStep) {
+    if (ahead != nullptr) prefetch(ahead + static_cast<uint32_t>(x0[k]) / 4);
+    for (int32_t q = k; q < k + kSampleStep; q += 4) {
+      out[q / 4] = static_cast<uint8_t>((two_bit_at(row, x0[q]) << 6) |
+                                        (two_bit_at(row, x0[q + 1]) << 4) |
+                                        (two_bit_at(row, x0[q + 2]) << 2) | two_bit_at(row, x0[q + 3]));
     }
+  }
+  for (; k < whole; k += 4) {
     out[k / 4] = static_cast<uint8_t>((two_bit_at(row, x0[k]) << 6) |
                                       (two_bit_at(row, x0[k + 1]) << 4) |
                                       (two_bit_at(row, x0[k + 2]) << 2) | two_bit_at(row, x0[k + 3]));
@@ -166,14 +240,56 @@ void sample_two_bit(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t
   }
 }
 
+// 2-bit rows are first spread out to a byte a pixel over the span a band row
+// samples, when that span is at most this many pixels; each source byte
+// becomes four bytes through a 256-entry table.
+constexpr int32_t kSpreadPixels = 16384;
+
+// table[4 v + q] = pixel q of the source byte v (the leftmost in the top bits).
+void fill_spread_table(uint8_t* table) {
+  for (uint32_t v = 0; v < 256; ++v) {
+    for (uint32_t q = 0; q < 4; ++q) {
+      table[4 * v + q] = static_cast<uint8_t>((v >> (6 - 2 * q)) & 0x3u);
+    }
+  }
+}
+
+// The same band row through the spread-out span: spread[x - first] is the
+// source pixel x, first a multiple of 4.
+void sample_two_bit_spread(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
+                           uint8_t* spread, const uint8_t* table) {
+  const int32_t first = x0[0] / 4 * 4;
+  const int32_t last_byte = x0[count - 1] / 4;
+  for (int32_t b = first / 4; b <= last_byte; ++b) {
+    memcpy(spread + 4 * (b - first / 4), table + 4 * static_cast<uint32_t>(row[b]), 4);
+  }
+  const uint8_t* pixel = spread - first;  // pixel[x] for x in the span
+  int32_t whole = count / 4 * 4;
+  for (int32_t k = 0; k < whole; k += 4) {
+    out[k / 4] = static_cast<uint8_t>((pixel[x0[k]] << 6) | (pixel[x0[k + 1]] << 4) |
+                                      (pixel[x0[k + 2]] << 2) | pixel[x0[k + 3]]);
+  }
+  if (whole < count) {
+    uint32_t byte = 0;
+    for (int32_t q = 0; whole + q < count; ++q) {
+      byte |= static_cast<uint32_t>(pixel[x0[whole + q]]) << (6 - 2 * q);
+    }
+    out[whole / 4] = static_cast<uint8_t>(byte);
+  }
+}
+
 // One band row of whole-byte pixels (8 or 16 bits), copied unchanged.
 template <int Bytes>
 void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
                   const uint8_t* ahead) {
-  for (int32_t k = 0; k < count; ++k) {
-    if (k % (4 * kPrefetchEvery / Bytes) == 0 && ahead != nullptr) {
-      prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+  int32_t k = 0;
+  for (; k + kSampleStep <= count; k += kSampleStep) {
+    if (ahead != nullptr) prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+    for (int32_t q = k; q < k + kSampleStep; ++q) {
+      memcpy(out + static_cast<size_t>(q) * Bytes, row + static_cast<size_t>(x0[q]) * Bytes, Bytes);
     }
+  }
+  for (; k < count; ++k) {
     memcpy(out + static_cast<size_t>(k) * Bytes, row + static_cast<size_t>(x0[k]) * Bytes, Bytes);
   }
 }
@@ -191,9 +307,16 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
       static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
     return 0;
   }
-  int32_t* x0 = static_cast<int32_t*>(malloc(kSampleBand * sizeof(int32_t)));
+  // The column table, and for 2 bits the spread-out span and its table: 33 KiB.
+  size_t scratch = kSampleBand * sizeof(int32_t) + (bits == 2 ? kSpreadPixels + 1024 : 0);
+  int32_t* x0 = static_cast<int32_t*>(malloc(scratch));
   if (x0 == nullptr) {
     return 0;
+  }
+  uint8_t* spread = reinterpret_cast<uint8_t*>(x0 + kSampleBand);
+  uint8_t* spread_table = spread + kSpreadPixels;
+  if (bits == 2) {
+    fill_spread_table(spread_table);
   }
   const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
   const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
@@ -222,6 +345,8 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
         sample_bytes<2>(out, row, x0, count, ahead);
       } else if (bits == 8) {
         sample_bytes<1>(out, row, x0, count, ahead);
+      } else if (x0[count - 1] - x0[0] / 4 * 4 < kSpreadPixels) {
+        sample_two_bit_spread(out, row, x0, count, spread, spread_table);
       } else {
         sample_two_bit(out, row, x0, count, ahead);
       }
@@ -275,10 +400,10 @@ int resample_pixels_with(const RasterImage* source, RasterImage* result, int ker
 #endif
 #if defined(VORLIN_RESAMPLE_SSE2)
     case kResampleSse2:
-      return blend_pixels<Sse2Ops>(source, result);
+      return blend_pixels<Sse2Ops, Sse2Sixteenths>(source, result);
 #endif
     default:
-      return blend_pixels<PortableOps>(source, result);
+      return blend_pixels<PortableOps, PortableSixteenths>(source, result);
   }
 }
 

@@ -39,7 +39,8 @@ constexpr int32_t kWideBand = 4096;
 constexpr int32_t kNarrowBand = 512;
 constexpr size_t kScratchDoubles = kNarrowBand * 9 > kWideBand ? kNarrowBand * 9 : kWideBand;
 constexpr size_t kScratchInts = kWideBand;
-// Result rows per strip: a strip of the widest rows stays within a 2 MiB cache.
+// Result rows per strip: the strip's rows stay in cache while every band fills
+// its part of them (64 rows of 4096 32-bit pixels are 1 MiB).
 constexpr int32_t kStripRows = 64;
 
 // Where an output row samples the source, computed as the reference does.
@@ -144,17 +145,20 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
                       const uint8_t* ahead1) {
   using V = Ops<N>;
   using Vec = typename V::Vec;
-  int32_t count = t.interior;
+  // Locals: the vector stores may alias anything, the table included.
+  const int32_t* x0 = t.x0;
+  const double* fxs = t.fx;
+  const int32_t count = t.interior;
   if (r.fy == 0.0) {
     for (int32_t k = 0; k < count; ++k) {
-      size_t offset = static_cast<size_t>(t.x0[k]) * N;
+      size_t offset = static_cast<size_t>(x0[k]) * N;
       if (k % kPrefetchEvery == 0 && ahead0 != nullptr) {
         prefetch(ahead0 + offset);
         if (ahead1 != nullptr) prefetch(ahead1 + offset);
       }
       const uint8_t* p = row0 + offset;
       bool wide = k + 1 < count || !ends_band;
-      if (t.fx[k] == 0.0) {
+      if (fxs[k] == 0.0) {
         // The blend is c00 itself: the source pixel's bytes.
         if (N == 4 || wide) {
           memcpy(out + static_cast<size_t>(k) * N, p, 4);
@@ -162,8 +166,8 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
           memcpy(out + static_cast<size_t>(k) * N, p, N);
         }
       } else {
-        Vec v = V::add(V::mul(V::load(p), V::splat(1.0 - t.fx[k])),
-                       V::mul(V::load(p + N), V::splat(t.fx[k])));
+        Vec v = V::add(V::mul(V::load(p), V::splat(1.0 - fxs[k])),
+                       V::mul(V::load(p + N), V::splat(fxs[k])));
         put_pixel<Ops, N>(out + static_cast<size_t>(k) * N, v, wide);
       }
     }
@@ -172,7 +176,7 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
   Vec gy = V::splat(r.gy);
   Vec fy = V::splat(r.fy);
   for (int32_t k = 0; k < count; ++k) {
-    size_t offset = static_cast<size_t>(t.x0[k]) * N;
+    size_t offset = static_cast<size_t>(x0[k]) * N;
     if (k % kPrefetchEvery == 0 && ahead0 != nullptr) {
       prefetch(ahead0 + offset);
       if (ahead1 != nullptr) prefetch(ahead1 + offset);
@@ -180,11 +184,11 @@ void blend_row_direct(uint8_t* out, const uint8_t* row0, const uint8_t* row1, co
     const uint8_t* p0 = row0 + offset;
     const uint8_t* p1 = row1 + offset;
     Vec v;
-    if (t.fx[k] == 0.0) {
+    if (fxs[k] == 0.0) {
       v = V::add(V::mul(V::load(p0), gy), V::mul(V::load(p1), fy));
     } else {
-      Vec gx = V::splat(1.0 - t.fx[k]);
-      Vec fx = V::splat(t.fx[k]);
+      Vec gx = V::splat(1.0 - fxs[k]);
+      Vec fx = V::splat(fxs[k]);
       Vec upper = V::add(V::mul(V::load(p0), gx), V::mul(V::load(p0 + N), fx));
       Vec lower = V::add(V::mul(V::load(p1), gx), V::mul(V::load(p1 + N), fx));
       v = V::add(V::mul(upper, gy), V::mul(lower, fy));
@@ -201,13 +205,16 @@ void blend_source_row(double* h, const RasterImage* source, int32_t y, int64_t s
                       const BandTable& t) {
   using V = Ops<N>;
   const uint8_t* row = source->pixels + static_cast<size_t>(y) * static_cast<size_t>(stride);
-  for (int32_t k = 0; k < t.interior; ++k) {
-    const uint8_t* p = row + static_cast<size_t>(t.x0[k]) * N;
-    if (t.fx[k] == 0.0) {
+  const int32_t* x0 = t.x0;
+  const double* fxs = t.fx;
+  const int32_t interior = t.interior;
+  for (int32_t k = 0; k < interior; ++k) {
+    const uint8_t* p = row + static_cast<size_t>(x0[k]) * N;
+    if (fxs[k] == 0.0) {
       V::store_h(h + N * k, V::load(p));
     } else {
-      V::store_h(h + N * k, V::add(V::mul(V::load(p), V::splat(1.0 - t.fx[k])),
-                                   V::mul(V::load(p + N), V::splat(t.fx[k]))));
+      V::store_h(h + N * k, V::add(V::mul(V::load(p), V::splat(1.0 - fxs[k])),
+                                   V::mul(V::load(p + N), V::splat(fxs[k]))));
     }
   }
   // Past the right edge the neighbour reads as 0 through the accessor.
@@ -353,18 +360,6 @@ int blend_image(const RasterImage* source, RasterImage* result) {
   }
   free(block);
   return 1;
-}
-
-// Entry for one instruction set: the 24- and 32-bit images.
-template <template <int> class Ops>
-int blend_pixels(const RasterImage* source, RasterImage* result) {
-  if (result->bits_per_pixel == 32) {
-    return blend_image<Ops, 4>(source, result);
-  }
-  if (result->bits_per_pixel == 24) {
-    return blend_image<Ops, 3>(source, result);
-  }
-  return 0;
 }
 
 }  // namespace

@@ -98,4 +98,19 @@ TEST(ErodeFast, MatchesReferenceAroundBlockWidths) {
   }
 }
 
+// Pictures of several megabytes, wider than the prefetch distance.
+TEST(ErodeFast, MatchesReferenceOnLargePictures) {
+  std::mt19937 rng(5);
+  const int32_t sizes[][2] = {{2053, 2049}, {4096, 1100}};
+  for (const auto& size : sizes) {
+    GrayImage* source = random_picture(rng, size[0], size[1]);
+    GrayImage* fast = erode_once(source);
+    GrayImage* reference = erode_once_reference(source);
+    EXPECT_TRUE(same_pixels(fast, reference)) << size[0] << "x" << size[1];
+    free_gray_image(fast);
+    free_gray_image(reference);
+    free_gray_image(source);
+  }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct Module {
 const Module kModules[] = {
 #include "windows_modules.inc"
 };
+
+// The name alone in test names and messages.
+void PrintTo(const Module& module, std::ostream* out) { *out << module.name; }
 
 std::string narrow_ascii(const std::wstring& wide) {
   std::string text;

@@ -21,5 +21,5 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Wine through a wrapper that keeps its prefix in the build tree and quiet.
+# Wine through a wrapper that makes its prefix once and keeps it quiet.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run)
