@@ -173,6 +173,7 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
       {300, 2, 1, 1},      {12, 12, 1024, 1},   {4, 1, 4, 2},       {1, 300, 1, 599},
       {8200, 6, 4500, 2},  // two wide bands
       {40000, 2, 4100, 3}, // 2-bit spans too long to spread out first
+      {40000, 2, 4090, 3}, // the same, with a short step and a part byte at the end
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {
