@@ -1,5 +1,7 @@
 // The fast resampler's dispatch, its portable and SSE2 blend operations, and
-// the sampling of 2-, 8- and 16-bit images by direct row pointers.
+// the sampling of 2-, 8- and 16-bit images by direct row pointers (2-bit
+// output bytes from per-band lookup tables, or on CPUs with a quick BMI2 bit
+// extract, a group of columns at a time).
 #include "resample_fast.h"
 
 #include <cfloat>
@@ -9,6 +11,13 @@
 
 #if defined(VORLIN_RESAMPLE_SSE2)
 #include <emmintrin.h>
+#endif
+// The 2-bit bit-extract path rides with the AVX2 kernels' run-time choice;
+// it reads 64-bit words, so 64-bit x86 only.
+#if defined(VORLIN_RESAMPLE_AVX2) && defined(__x86_64__)
+#define VORLIN_TWO_BIT_GATHER 1
+#include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 #include "resample_kernels.h"
@@ -278,6 +287,227 @@ void sample_two_bit_spread(uint8_t* out, const uint8_t* row, const int32_t* x0, 
   }
 }
 
+// The byte-table 2-bit path: each whole output byte is the OR of three
+// lookups, one for each of the three source bytes from its first pixel's on,
+// each in a 256-entry table that moves that byte's chosen pixels to their
+// places in the output byte (or gives 0). A band uses at most this many
+// tables; table 0 gives 0.
+constexpr int32_t kByteTables = 48;
+// Output bytes a band has at most.
+constexpr int32_t kBandBytes = kSampleBand / 4;
+// A choice of pixels for one output byte from one source byte: three bits an
+// output pixel, 0 for none or 1 + its pixel in the source byte.
+constexpr int32_t kChoiceKeys = 1 << 12;
+
+// The byte-table path's plan for one band: for its first output bytes, the
+// source byte start[k] of the first pixel and the offsets table[3 k + m] of
+// the tables for the bytes start[k] + m. The three bytes must lie within the
+// source row and hold all four pixels. table_of: kChoiceKeys bytes of scratch.
+// *reach: 1 + the last of the three bytes any planned byte takes a pixel from.
+// Returns the number of output bytes planned (0: the band is sampled pixel by
+// pixel); the pixels after them are left to the per-pixel path.
+int32_t plan_two_bit_bytes(const int32_t* x0, int32_t count, size_t source_stride,
+                           uint32_t* start, uint16_t* table, uint8_t* tables,
+                           uint8_t* table_of, int32_t* reach) {
+  memset(table_of, 0xFF, kChoiceKeys);
+  memset(tables, 0, 256);
+  table_of[0] = 0;
+  int32_t used = 1;
+  int32_t planned = count / 4;
+  *reach = 1;
+  for (int32_t k = 0; k < planned; ++k) {
+    const int32_t* x = x0 + 4 * static_cast<size_t>(k);
+    uint32_t first = static_cast<uint32_t>(x[0]) / 4;
+    if (static_cast<size_t>(first) + 3 > source_stride) {
+      return k;  // starts only grow: the rest of the band is past the row's end too
+    }
+    uint32_t keys[3] = {0, 0, 0};
+    for (int32_t q = 0; q < 4; ++q) {
+      uint32_t m = static_cast<uint32_t>(x[q]) / 4 - first;
+      if (m > 2) {
+        return 0;
+      }
+      keys[m] |= (1u + (static_cast<uint32_t>(x[q]) & 3u)) << (3 * q);
+    }
+    for (int32_t m = *reach; m < 3; ++m) {
+      if (keys[m] != 0) {
+        *reach = m + 1;
+      }
+    }
+    for (int32_t m = 0; m < 3; ++m) {
+      uint32_t key = keys[m];
+      if (table_of[key] == 0xFF) {
+        if (used == kByteTables) {
+          return 0;
+        }
+        uint8_t* t = tables + 256 * static_cast<size_t>(used);
+        for (uint32_t v = 0; v < 256; ++v) {
+          uint32_t byte = 0;
+          for (uint32_t q = 0; q < 4; ++q) {
+            uint32_t choice = (key >> (3 * q)) & 7u;
+            if (choice != 0) {
+              byte |= ((v >> (8 - 2 * choice)) & 3u) << (6 - 2 * q);
+            }
+          }
+          t[v] = static_cast<uint8_t>(byte);
+        }
+        table_of[key] = static_cast<uint8_t>(used++);
+      }
+      table[3 * static_cast<size_t>(k) + m] = static_cast<uint16_t>(256 * table_of[key]);
+    }
+    start[k] = first;
+  }
+  return planned;
+}
+
+// The planned output bytes of one band row, from Reach source bytes each.
+template <int Reach>
+void sample_two_bit_reach(uint8_t* out, const uint8_t* row, const uint32_t* start,
+                          const uint16_t* table, const uint8_t* tables, int32_t planned) {
+  for (int32_t k = 0; k < planned; ++k) {
+    const uint8_t* b = row + start[k];
+    const uint16_t* t = table + 3 * static_cast<size_t>(k);
+    uint32_t byte = tables[t[0] + b[0]];
+    if (Reach >= 2) byte |= tables[t[1] + b[1]];
+    if (Reach == 3) byte |= tables[t[2] + b[2]];
+    out[k] = static_cast<uint8_t>(byte);
+  }
+}
+
+// reach: how many of the three source bytes the planned bytes need.
+void sample_two_bit_bytes(uint8_t* out, const uint8_t* row, const uint32_t* start,
+                          const uint16_t* table, const uint8_t* tables, int32_t planned,
+                          int32_t reach) {
+  if (reach == 1) {
+    sample_two_bit_reach<1>(out, row, start, table, tables, planned);
+  } else if (reach == 2) {
+    sample_two_bit_reach<2>(out, row, start, table, tables, planned);
+  } else {
+    sample_two_bit_reach<3>(out, row, start, table, tables, planned);
+  }
+}
+
+// Groups of the gathered 2-bit path a band can have at most (of the smallest size).
+constexpr int32_t kMostGroups = kSampleBand / 4;
+
+#if defined(VORLIN_TWO_BIT_GATHER)
+// 1 when BMI2's bit extract is one quick instruction: on Intel, and on AMD
+// from family 19h (earlier AMD parts run it as microcode, slower than the
+// byte-at-a-time path).
+bool probe_bit_extract() {
+  if (!__builtin_cpu_supports("bmi2")) {
+    return false;
+  }
+  unsigned eax = 0;
+  unsigned ebx = 0;
+  unsigned ecx = 0;
+  unsigned edx = 0;
+  if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) {
+    return false;
+  }
+  // The vendor string's words: "GenuineIntel", "AuthenticAMD".
+  const bool intel = ebx == 0x756E6547u && edx == 0x49656E69u && ecx == 0x6C65746Eu;
+  const bool amd = ebx == 0x68747541u && edx == 0x69746E65u && ecx == 0x444D4163u;
+  if (intel) {
+    return true;
+  }
+  if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+    return false;
+  }
+  unsigned family = (eax >> 8) & 0xFu;
+  if (family == 0xFu) {
+    family += (eax >> 20) & 0xFFu;
+  }
+  return family >= 0x19u;
+}
+
+// Asked once: cpuid can trap to a hypervisor.
+bool bit_extract_is_fast() {
+  static const bool fast = probe_bit_extract();
+  return fast;
+}
+
+// Output pixels a group of the gathered 2-bit path may hold, largest first.
+constexpr int32_t kGroupSizes[] = {16, 8, 4};
+
+// The gathered 2-bit path's plan for one band: its first output pixels in
+// groups of *group_pixels, each group within the eight source bytes from
+// start[g] on, whose bits mask[g] marks in those bytes read as one
+// big-endian word. Each group's positions must strictly grow (a bit extract
+// cannot repeat a pixel), and its eight bytes must lie within the source row.
+// Returns the number of groups (0: the band is sampled pixel by pixel); the
+// pixels after them are left to the per-pixel path.
+int32_t plan_two_bit_groups(const int32_t* x0, int32_t count, size_t source_stride,
+                            uint32_t* start, uint64_t* mask, int32_t* group_pixels) {
+  for (int32_t size : kGroupSizes) {
+    int32_t groups = count / size;
+    bool fits = true;
+    for (int32_t g = 0; g < groups && fits; ++g) {
+      const int32_t* x = x0 + static_cast<size_t>(g) * static_cast<size_t>(size);
+      uint32_t first = static_cast<uint32_t>(x[0]) / 4;
+      if (static_cast<size_t>(first) + 8 > source_stride) {
+        groups = g;  // starts only grow: the rest of the band is past the row's end too
+        break;
+      }
+      uint64_t bits = 0;
+      for (int32_t q = 0; q < size; ++q) {
+        int32_t d = x[q] - static_cast<int32_t>(4 * first);
+        if (d >= 32 || (q > 0 && x[q] <= x[q - 1])) {
+          fits = false;
+          break;
+        }
+        bits |= uint64_t{3} << (62 - 2 * d);
+      }
+      start[g] = first;
+      mask[g] = bits;
+    }
+    if (fits) {
+      *group_pixels = size;
+      return groups;
+    }
+  }
+  return 0;
+}
+
+// The groups of one band row: the eight source bytes as a big-endian word
+// (x86 is little-endian), the group's pixels extracted in order, the leftmost
+// on top, stored with the leftmost first.
+template <int32_t Size>
+__attribute__((target("bmi2"))) void gather_two_bit_groups(uint8_t* out, const uint8_t* row,
+                                                           const uint32_t* start,
+                                                           const uint64_t* mask, int32_t groups) {
+  for (int32_t g = 0; g < groups; ++g) {
+    uint64_t word;
+    memcpy(&word, row + start[g], 8);
+    uint64_t pixels = _pext_u64(__builtin_bswap64(word), mask[g]);
+    if (Size == 16) {
+      uint32_t bytes = __builtin_bswap32(static_cast<uint32_t>(pixels));
+      memcpy(out + 4 * g, &bytes, 4);
+    } else if (Size == 8) {
+      uint16_t bytes = __builtin_bswap16(static_cast<uint16_t>(pixels));
+      memcpy(out + 2 * g, &bytes, 2);
+    } else {
+      out[g] = static_cast<uint8_t>(pixels);
+    }
+  }
+}
+
+void gather_two_bit(uint8_t* out, const uint8_t* row, const uint32_t* start, const uint64_t* mask,
+                    int32_t groups, int32_t group_pixels) {
+  switch (group_pixels) {
+    case 16:
+      gather_two_bit_groups<16>(out, row, start, mask, groups);
+      break;
+    case 8:
+      gather_two_bit_groups<8>(out, row, start, mask, groups);
+      break;
+    default:
+      gather_two_bit_groups<4>(out, row, start, mask, groups);
+      break;
+  }
+}
+#endif
+
 // One band row of whole-byte pixels (8 or 16 bits), copied unchanged.
 template <int Bytes>
 void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t count,
@@ -298,7 +528,8 @@ void sample_bytes(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t c
 // truncated position. An output row sampling the same source row as the row
 // before it is that row again, so it is copied. Returns 0 (nothing written)
 // when the table cannot be allocated or a sample would fall outside.
-int sample_pixels(const RasterImage* source, RasterImage* result) {
+// gather: 2-bit bands may take the bit-extract path.
+int sample_pixels(const RasterImage* source, RasterImage* result, bool gather) {
   const int bits = result->bits_per_pixel;
   const double scale_x = static_cast<double>(source->width) / static_cast<double>(result->width);
   const double scale_y = static_cast<double>(source->height) / static_cast<double>(result->height);
@@ -307,16 +538,45 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
       static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
     return 0;
   }
-  // The column table, and for 2 bits the spread-out span and its table: 33 KiB.
-  size_t scratch = kSampleBand * sizeof(int32_t) + (bits == 2 ? kSpreadPixels + 1024 : 0);
+  // The column table, and for 2 bits the spread-out span, or in its place
+  // one of the two per-band plans, and the spreading table: 43 KiB.
+  constexpr size_t kBytePlan = kBandBytes * (sizeof(uint32_t) + 3 * sizeof(uint16_t)) +
+                               256 * kByteTables + kChoiceKeys;
+  constexpr size_t kPlanRoom = kBytePlan > kSpreadPixels ? kBytePlan : kSpreadPixels;
+  static_assert(kMostGroups * (sizeof(uint64_t) + sizeof(uint32_t)) <= kPlanRoom,
+                "the group plan fits in the spread-out span's place");
+  size_t scratch = kSampleBand * sizeof(int32_t) + (bits == 2 ? kPlanRoom + 1024 : 0);
   int32_t* x0 = static_cast<int32_t*>(malloc(scratch));
   if (x0 == nullptr) {
     return 0;
   }
-  uint8_t* spread = reinterpret_cast<uint8_t*>(x0 + kSampleBand);
-  uint8_t* spread_table = spread + kSpreadPixels;
+  // For 2 bits: the span or a plan, and the spreading table after them. The
+  // byte-table plan puts its widest parts first to keep them aligned (the
+  // room is 16 KiB into the block), and so does the group plan.
+  uint8_t* spread = nullptr;
+  uint8_t* spread_table = nullptr;
+  uint32_t* byte_start = nullptr;
+  uint16_t* byte_table = nullptr;
+  uint8_t* byte_tables = nullptr;
+  uint8_t* table_of = nullptr;
+#if defined(VORLIN_TWO_BIT_GATHER)
+  uint64_t* group_mask = nullptr;
+  uint32_t* group_start = nullptr;
+#else
+  (void)gather;
+#endif
   if (bits == 2) {
+    spread = reinterpret_cast<uint8_t*>(x0 + kSampleBand);
+    spread_table = spread + kPlanRoom;
     fill_spread_table(spread_table);
+    byte_start = reinterpret_cast<uint32_t*>(spread);
+    byte_table = reinterpret_cast<uint16_t*>(byte_start + kBandBytes);
+    byte_tables = reinterpret_cast<uint8_t*>(byte_table + 3 * kBandBytes);
+    table_of = byte_tables + 256 * kByteTables;
+#if defined(VORLIN_TWO_BIT_GATHER)
+    group_mask = reinterpret_cast<uint64_t*>(spread);
+    group_start = reinterpret_cast<uint32_t*>(group_mask + kMostGroups);
+#endif
   }
   const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
   const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
@@ -329,6 +589,21 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
     size_t first = static_cast<size_t>(j0) * static_cast<size_t>(bits) / 8;
     size_t bytes = bits == 2 ? (static_cast<size_t>(count) + 3) / 4
                              : static_cast<size_t>(count) * static_cast<size_t>(bits / 8);
+#if defined(VORLIN_TWO_BIT_GATHER)
+    int32_t group_pixels = 0;
+    const int32_t groups =
+        bits == 2 && gather ? plan_two_bit_groups(x0, count, source_stride, group_start,
+                                                  group_mask, &group_pixels)
+                            : 0;
+    const int32_t gathered = groups * group_pixels;  // a multiple of 4
+#else
+    const int32_t groups = 0;
+#endif
+    int32_t reach = 3;
+    const int32_t planned = bits == 2 && groups == 0
+                                ? plan_two_bit_bytes(x0, count, source_stride, byte_start,
+                                                     byte_table, byte_tables, table_of, &reach)
+                                : 0;
     int32_t previous_y = -1;
     int32_t y0 = 0;  // row 0 samples source row 0
     for (int32_t i = 0; i < result->height; ++i) {
@@ -345,6 +620,18 @@ int sample_pixels(const RasterImage* source, RasterImage* result) {
         sample_bytes<2>(out, row, x0, count, ahead);
       } else if (bits == 8) {
         sample_bytes<1>(out, row, x0, count, ahead);
+#if defined(VORLIN_TWO_BIT_GATHER)
+      } else if (groups > 0) {
+        gather_two_bit(out, row, group_start, group_mask, groups, group_pixels);
+        if (gathered < count) {
+          sample_two_bit(out + gathered / 4, row, x0 + gathered, count - gathered, ahead);
+        }
+#endif
+      } else if (planned > 0) {
+        sample_two_bit_bytes(out, row, byte_start, byte_table, byte_tables, planned, reach);
+        if (4 * planned < count) {
+          sample_two_bit(out + planned, row, x0 + 4 * planned, count - 4 * planned, ahead);
+        }
       } else if (x0[count - 1] - x0[0] / 4 * 4 < kSpreadPixels) {
         sample_two_bit_spread(out, row, x0, count, spread, spread_table);
       } else {
@@ -385,8 +672,13 @@ int resample_pixels_with(const RasterImage* source, RasterImage* result, int ker
   switch (result->bits_per_pixel) {
     case 2:
     case 8:
-    case 16:
-      return sample_pixels(source, result);
+    case 16: {
+      bool gather = false;
+#if defined(VORLIN_TWO_BIT_GATHER)
+      gather = kernels == kResampleAvx2 && bit_extract_is_fast();
+#endif
+      return sample_pixels(source, result, gather);
+    }
     case 24:
     case 32:
       break;

@@ -18,7 +18,8 @@
 enum ResampleKernels {
   kResamplePortable = 0,  // plain C++, any CPU and byte order
   kResampleSse2 = 1,      // x86 with SSE2
-  kResampleAvx2 = 2,      // x86 with AVX2, chosen at run time
+  kResampleAvx2 = 2,      // x86 with AVX2, chosen at run time (2-bit sampling then also
+                          // takes BMI2's bit extract on CPUs where it is quick)
 };
 
 // Fills result's zero-filled pixel array (result has the source's depth and

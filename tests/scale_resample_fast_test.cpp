@@ -174,6 +174,15 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
       {8200, 6, 4500, 2},  // two wide bands
       {40000, 2, 4100, 3}, // 2-bit spans too long to spread out first
       {40000, 2, 4090, 3}, // the same, with a short step and a part byte at the end
+      // 2-bit downscales gathered a group of columns at a time: groups of 16,
+      // 8 and 4 columns, too far apart for any group, groups across the band
+      // edge, and rows without padding whose last groups reach the row's end.
+      {1920, 3, 1280, 2},  {4096, 2, 2048, 2},  {4097, 2, 2048, 2}, {16400, 2, 4100, 3},
+      {30000, 2, 4099, 2}, {60000, 2, 4099, 1}, {9000, 2, 8999, 2}, {4096, 2, 4095, 2},
+      {64, 3, 63, 2},      {128, 2, 100, 3},    {48, 2, 13, 2},     {33, 2, 31, 2},
+      // 2-bit output bytes looked up from one, two or three source bytes, or
+      // from more (pixel by pixel), and upscales with many patterns.
+      {2600, 2, 1000, 2},  {3500, 2, 1000, 2},  {1024, 3, 4096, 5}, {700, 3, 1003, 4},
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {
