@@ -13,22 +13,17 @@
 namespace {
 
 constexpr uint32_t kGrayLevels = 256;
-constexpr uint32_t kPaletteSize = kGrayLevels * kPaletteEntrySize; // 1024
-constexpr uint32_t kGrayPixelOffset = kHeadersSize + kPaletteSize; // 1078
+constexpr uint32_t kPaletteSize = kGrayLevels * kPaletteEntrySize;  // 1024
+constexpr uint32_t kGrayPixelOffset = kHeadersSize + kPaletteSize;  // 1078
 
-// Rows go to the file in blocks of about this many bytes (at least one row):
-// one write call per row would cost a system call for every row of a large
-// picture.
-constexpr size_t kWriteBlock = 32768;
-
-} // namespace
+}  // namespace
 
 int64_t gray_bmp_file_size(int32_t width, int32_t height) {
   int64_t size = gray_bmp_row_size(width, 8) * height + kGrayPixelOffset;
   return size <= kMaxField32 ? size : -1;
 }
 
-int save_gray_bmp(const GrayImage *image, const char *path) {
+int save_gray_bmp(const GrayImage* image, const char* path) {
   const int32_t width = image->width;
   const int32_t height = image->height;
   // Checked before the file is touched: no size field may wrap.
@@ -37,14 +32,13 @@ int save_gray_bmp(const GrayImage *image, const char *path) {
     printf("Error: Image too large for a BMP file\n");
     return 0;
   }
-  FILE *file = fopen(path, "wb");
+  FILE* file = fopen(path, "wb");
   if (file == nullptr) {
     printf("Error: Cannot create output file '%s'\n", path);
     return 0;
   }
   const int64_t row_size = gray_bmp_row_size(width, 8);
-  const uint32_t image_size =
-      static_cast<uint32_t>(file_size - kGrayPixelOffset);
+  const uint32_t image_size = static_cast<uint32_t>(file_size - kGrayPixelOffset);
 
   uint8_t file_header[kFileHeaderSize] = {};
   put_le16(file_header + kOffSignature, kBmpSignature);
@@ -76,7 +70,7 @@ int save_gray_bmp(const GrayImage *image, const char *path) {
   }
   uint8_t palette[kPaletteSize];
   for (uint32_t i = 0; i < kGrayLevels; ++i) {
-    uint8_t *entry = palette + i * kPaletteEntrySize;
+    uint8_t* entry = palette + i * kPaletteEntrySize;
     entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
     entry[3] = 0;
   }
@@ -89,9 +83,8 @@ int save_gray_bmp(const GrayImage *image, const char *path) {
   // The file-size check above bounds row_size well below SIZE_MAX.
   const size_t row_bytes = static_cast<size_t>(row_size);
   const size_t width_bytes = static_cast<size_t>(width);
-  const size_t rows_per_block =
-      row_bytes < kWriteBlock ? kWriteBlock / row_bytes : 1;
-  uint8_t *block = static_cast<uint8_t *>(calloc(rows_per_block, row_bytes));
+  const size_t rows_per_block = static_cast<size_t>(gray_rows_per_block(row_size, width, height));
+  uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block, row_bytes));
   if (block == nullptr) {
     printf("Error: Memory allocation failed\n");
     fclose(file);
@@ -103,8 +96,8 @@ int save_gray_bmp(const GrayImage *image, const char *path) {
   while (y >= 0) {
     size_t rows = 0;
     for (; rows < rows_per_block && y >= 0; ++rows, --y) {
-      memcpy(block + rows * row_bytes,
-             image->pixels + static_cast<size_t>(y) * width_bytes, width_bytes);
+      memcpy(block + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
+             width_bytes);
     }
     if (fwrite(block, 1, rows * row_bytes, file) != rows * row_bytes) {
       printf("Error: Cannot write pixel data\n");
@@ -119,7 +112,7 @@ int save_gray_bmp(const GrayImage *image, const char *path) {
     printf("Error: Cannot write output file '%s'\n", path);
     return 0;
   }
-  printf("Successfully saved BMP: %s (%dx%d, row_size=%" PRId64 ")\n", path,
-         width, height, row_size);
+  printf("Successfully saved BMP: %s (%dx%d, row_size=%" PRId64 ")\n", path, width, height,
+         row_size);
   return 1;
 }

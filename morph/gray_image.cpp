@@ -14,25 +14,19 @@ namespace {
 // A 24-bit pixel is white only when its average is strictly above this.
 constexpr uint32_t kWhiteThreshold = 128;
 
-// Pixel rows are read in blocks of about this many bytes (at least one row):
-// one read call per row would cost a system call for every row of a large
-// picture.
-constexpr int64_t kReadBlock = 32768;
-
-bool inside(const GrayImage *image, int32_t x, int32_t y) {
+bool inside(const GrayImage* image, int32_t x, int32_t y) {
   return x >= 0 && x < image->width && y >= 0 && y < image->height;
 }
 
-size_t offset_of(const GrayImage *image, int32_t x, int32_t y) {
+size_t offset_of(const GrayImage* image, int32_t x, int32_t y) {
   return static_cast<size_t>(static_cast<int64_t>(y) * image->width + x);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
-GrayImage *allocate_gray_image(int32_t width, int32_t height,
-                               bool zero_filled) {
+GrayImage* allocate_gray_image(int32_t width, int32_t height, bool zero_filled) {
   // Each sign on its own: a negative width times a negative height must not
   // pass as a positive size. Zero-sized images are refused too: there is
   // nothing to erode and nothing a BMP could show.
@@ -43,13 +37,12 @@ GrayImage *allocate_gray_image(int32_t width, int32_t height,
   if (size > kMaxGrayPixels || static_cast<uint64_t>(size) > SIZE_MAX) {
     return nullptr;
   }
-  GrayImage *image = static_cast<GrayImage *>(malloc(sizeof(GrayImage)));
+  GrayImage* image = static_cast<GrayImage*>(malloc(sizeof(GrayImage)));
   if (image == nullptr) {
     return nullptr;
   }
-  image->pixels =
-      static_cast<uint8_t *>(zero_filled ? calloc(static_cast<size_t>(size), 1)
-                                         : malloc(static_cast<size_t>(size)));
+  image->pixels = static_cast<uint8_t*>(zero_filled ? calloc(static_cast<size_t>(size), 1)
+                                                    : malloc(static_cast<size_t>(size)));
   if (image->pixels == nullptr) {
     free(image);
     return nullptr;
@@ -59,17 +52,17 @@ GrayImage *allocate_gray_image(int32_t width, int32_t height,
   return image;
 }
 
-} // namespace
+}  // namespace
 
-GrayImage *create_gray_image(int32_t width, int32_t height) {
+GrayImage* create_gray_image(int32_t width, int32_t height) {
   return allocate_gray_image(width, height, true);
 }
 
-GrayImage *create_gray_image_unfilled(int32_t width, int32_t height) {
+GrayImage* create_gray_image_unfilled(int32_t width, int32_t height) {
   return allocate_gray_image(width, height, false);
 }
 
-void free_gray_image(GrayImage *image) {
+void free_gray_image(GrayImage* image) {
   if (image == nullptr) {
     return;
   }
@@ -77,27 +70,37 @@ void free_gray_image(GrayImage *image) {
   free(image);
 }
 
-int32_t gray_at(const GrayImage *image, int32_t x, int32_t y) {
+int32_t gray_at(const GrayImage* image, int32_t x, int32_t y) {
   if (!inside(image, x, y)) {
     return 0;
   }
   return image->pixels[offset_of(image, x, y)];
 }
 
-void set_gray(GrayImage *image, int32_t x, int32_t y, int32_t value) {
+void set_gray(GrayImage* image, int32_t x, int32_t y, int32_t value) {
   if (inside(image, x, y)) {
     image->pixels[offset_of(image, x, y)] = static_cast<uint8_t>(value & 0xFF);
   }
 }
 
+int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height) {
+  const int64_t kSmallBlock = int64_t{64} << 10;
+  const int64_t kLargeBlock = int64_t{256} << 10;
+  const int64_t image = static_cast<int64_t>(width) * height;
+  int64_t limit = image < kLargeBlock ? image : kLargeBlock;
+  if (limit < kSmallBlock) limit = kSmallBlock;
+  int64_t rows = limit / row_size;
+  if (rows < 1) rows = 1;
+  return rows < height ? rows : height;
+}
+
 int64_t gray_bmp_row_size(int32_t width, int32_t bits_per_pixel) {
-  int64_t bytes =
-      bits_per_pixel == 24 ? 3 * static_cast<int64_t>(width) : width;
+  int64_t bytes = bits_per_pixel == 24 ? 3 * static_cast<int64_t>(width) : width;
   return (bytes + 3) / 4 * 4;
 }
 
-GrayImage *load_gray_bmp(const char *path) {
-  FILE *file = fopen(path, "rb");
+GrayImage* load_gray_bmp(const char* path) {
+  FILE* file = fopen(path, "rb");
   if (file == nullptr) {
     printf("Error: Cannot open file '%s'\n", path);
     return nullptr;
@@ -136,10 +139,10 @@ GrayImage *load_gray_bmp(const char *path) {
   int32_t height = le32s(info_header + kOffHeight);
   uint32_t pixel_data_offset = le32(file_header + kOffPixelDataOffset);
   // The offset is shown as the signed 32-bit number it was always shown as.
-  printf("Loading: width=%d, height=%d, bits=%d, offset=%d\n", width, height,
-         bits_per_pixel, le32s(file_header + kOffPixelDataOffset));
+  printf("Loading: width=%d, height=%d, bits=%d, offset=%d\n", width, height, bits_per_pixel,
+         le32s(file_header + kOffPixelDataOffset));
 
-  GrayImage *image = create_gray_image(width, height);
+  GrayImage* image = create_gray_image(width, height);
   if (image == nullptr) {
     fclose(file);
     return nullptr;
@@ -147,16 +150,13 @@ GrayImage *load_gray_bmp(const char *path) {
   // An offset the stream cannot reach shows up as the first row not read.
   int positioned = seek_from_start(file, pixel_data_offset);
   int64_t row_size = gray_bmp_row_size(width, bits_per_pixel);
-  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n",
-         bits_per_pixel, row_size);
+  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", bits_per_pixel, row_size);
 
-  // A block holds at most max(kReadBlock, row_size) bytes.
-  const int64_t rows_per_block =
-      row_size < kReadBlock ? kReadBlock / row_size : 1;
-  uint8_t *block = nullptr;
+  const int64_t rows_per_block = gray_rows_per_block(row_size, width, height);
+  uint8_t* block = nullptr;
   if (static_cast<uint64_t>(row_size) <= SIZE_MAX) {
-    block = static_cast<uint8_t *>(malloc(static_cast<size_t>(rows_per_block) *
-                                          static_cast<size_t>(row_size)));
+    block = static_cast<uint8_t*>(
+        malloc(static_cast<size_t>(rows_per_block) * static_cast<size_t>(row_size)));
   }
   if (block == nullptr) {
     free_gray_image(image);
@@ -170,16 +170,15 @@ GrayImage *load_gray_bmp(const char *path) {
   // short names its first row not read in full, as reading row by row would.
   int32_t n = height - 1;
   while (n >= 0) {
-    size_t wanted = n + 1 < rows_per_block
-                        ? static_cast<size_t>(n) + 1
-                        : static_cast<size_t>(rows_per_block);
+    size_t wanted =
+        n + 1 < rows_per_block ? static_cast<size_t>(n) + 1 : static_cast<size_t>(rows_per_block);
     size_t got = positioned ? fread(block, row_bytes, wanted, file) : 0;
     for (size_t r = 0; r < got; ++r, --n) {
-      const uint8_t *row = block + r * row_bytes;
-      uint8_t *target = image->pixels + static_cast<size_t>(n) * width_bytes;
+      const uint8_t* row = block + r * row_bytes;
+      uint8_t* target = image->pixels + static_cast<size_t>(n) * width_bytes;
       if (bits_per_pixel == 24) {
         for (size_t x = 0; x < width_bytes; ++x) {
-          const uint8_t *p = row + 3 * x;
+          const uint8_t* p = row + 3 * x;
           uint32_t average = (static_cast<uint32_t>(p[0]) + p[1] + p[2]) / 3;
           target[x] = average > kWhiteThreshold ? 255 : 0;
         }
@@ -191,9 +190,7 @@ GrayImage *load_gray_bmp(const char *path) {
       if (bits_per_pixel == 24) {
         printf("Error: Cannot read 24-bit pixel row %d\n", n);
       } else {
-        printf("Error: Cannot read 8-bit pixel row %d (expected %" PRId64
-               " bytes)\n",
-               n, row_size);
+        printf("Error: Cannot read 8-bit pixel row %d (expected %" PRId64 " bytes)\n", n, row_size);
       }
       free(block);
       free_gray_image(image);
@@ -204,7 +201,7 @@ GrayImage *load_gray_bmp(const char *path) {
 
   free(block);
   fclose(file);
-  printf("Successfully loaded BMP: %dx%d (row_size=%" PRId64 ", bits=%d)\n",
-         width, height, row_size, bits_per_pixel);
+  printf("Successfully loaded BMP: %dx%d (row_size=%" PRId64 ", bits=%d)\n", width, height,
+         row_size, bits_per_pixel);
   return image;
 }

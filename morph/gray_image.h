@@ -37,6 +37,14 @@ void set_gray(GrayImage* image, int32_t x, int32_t y, int32_t value);
 // up to whole 32-bit words, in 64 bits so no width wraps it.
 int64_t gray_bmp_row_size(int32_t width, int32_t bits_per_pixel);
 
+// How many stored rows of row_size bytes the loader and the writer move per
+// read or write call for an image of width x height pixels: one call per row
+// would cost a system call for every row of a large picture. The block stays
+// within 64 KiB, or within the image's own size (up to 256 KiB), so it never
+// raises the peak of two images alive during the passes by more than 64 KiB.
+// At least 1, at most height (height > 0).
+int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height);
+
 // Reads an uncompressed 8-bit or 24-bit BMP. 8-bit pixel bytes are taken as
 // they are (the palette is not looked at); a 24-bit pixel becomes 255 when
 // the average of its three bytes is above 128, else 0. Row 0 of the result
