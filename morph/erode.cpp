@@ -74,36 +74,41 @@ inline uint8_t erode1(const uint8_t* above, const uint8_t* row, const uint8_t* b
 // neighbour is 0" is "the least of the four is 0"). The row's first and last
 // pixels are border pixels: the blocks may compute them from the neighbouring
 // rows' bytes (an interior row has rows above and below), and they are put
-// back as copies at the end.
+// back as copies at the end. A row of at least two blocks and its borders is
+// done in blocks only: one unaligned block at pixel 1, aligned blocks, one
+// unaligned block ending at the last interior pixel. The blocks may overlap;
+// each pixel is computed from the source alone, so it is written the same.
 // ahead: how many source bytes follow the start of the row below.
 // kernels: the instruction set of the blocks (an ErodeKernels value).
 void erode_row(uint8_t* out, const uint8_t* above, const uint8_t* row, const uint8_t* below,
                size_t width, size_t ahead, int kernels) {
-  size_t x = 1;
 #if defined(VORLIN_ERODE_SSE2)
-  // Blocks start where the result is 16-byte aligned.
-  size_t start = (16 - reinterpret_cast<uintptr_t>(out) % 16) % 16;
-  if (kernels != kErodeSse2) {
-    start = width;  // no 16-pixel blocks: the AVX2 or the portable form does the row
-  }
-  if (width >= start + 16) {
-    for (; x < start; ++x) {
-      out[x] = erode1(above, row, below, x);
-    }
-    x = start;
+  if (kernels == kErodeSse2 && width >= 18) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), erode16(above, row, below, 1));
+    // The first aligned block after the one at pixel 1.
+    size_t x = (16 - reinterpret_cast<uintptr_t>(out) % 16) % 16;
+    if (x == 0) x = 16;
+    const size_t first = x;
     // Pixels x .. x + 15 read row[x - 1 .. x + 16].
     for (; x + 16 <= width; x += 16) {
-      if (x % 64 == start % 64 && x + kPrefetchAhead < ahead) {
+      if (x % 64 == first % 64 && x + kPrefetchAhead < ahead) {
         _mm_prefetch(reinterpret_cast<const char*>(below + x + kPrefetchAhead), _MM_HINT_T0);
       }
       _mm_store_si128(reinterpret_cast<__m128i*>(out + x), erode16(above, row, below, x));
     }
+    if (x + 1 < width) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + width - 17),
+                       erode16(above, row, below, width - 17));
+    }
+    out[0] = row[0];
+    out[width - 1] = row[width - 1];
+    return;
   }
 #else
   (void)ahead;
   (void)kernels;
 #endif
-  for (; x + 1 < width; ++x) {
+  for (size_t x = 1; x + 1 < width; ++x) {
     out[x] = erode1(above, row, below, x);
   }
   out[0] = row[0];
@@ -111,28 +116,29 @@ void erode_row(uint8_t* out, const uint8_t* above, const uint8_t* row, const uin
 }
 
 #if defined(VORLIN_ERODE_AVX2)
-// erode_row in 32-pixel blocks aligned on the result; the pixels before the
-// first block and after the last go one at a time.
+// erode_row in 32-pixel blocks, laid out the same way; narrower rows go to
+// the 16-pixel form.
 __attribute__((target("avx2"))) void erode_row_avx2(uint8_t* out, const uint8_t* above,
                                                     const uint8_t* row, const uint8_t* below,
                                                     size_t width, size_t ahead) {
-  size_t x = 1;
-  size_t start = (32 - reinterpret_cast<uintptr_t>(out) % 32) % 32;
-  if (width >= start + 32) {
-    for (; x < start; ++x) {
-      out[x] = erode1(above, row, below, x);
-    }
-    x = start;
-    // Pixels x .. x + 31 read row[x - 1 .. x + 32].
-    for (; x + 32 <= width; x += 32) {
-      if (x % 64 == start % 64 && x + kPrefetchAhead < ahead) {
-        _mm_prefetch(reinterpret_cast<const char*>(below + x + kPrefetchAhead), _MM_HINT_T0);
-      }
-      _mm256_store_si256(reinterpret_cast<__m256i*>(out + x), erode32(above, row, below, x));
-    }
+  if (width < 34) {
+    erode_row(out, above, row, below, width, ahead, kErodeSse2);
+    return;
   }
-  for (; x + 1 < width; ++x) {
-    out[x] = erode1(above, row, below, x);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 1), erode32(above, row, below, 1));
+  size_t x = (32 - reinterpret_cast<uintptr_t>(out) % 32) % 32;
+  if (x == 0) x = 32;
+  const size_t first = x;
+  // Pixels x .. x + 31 read row[x - 1 .. x + 32].
+  for (; x + 32 <= width; x += 32) {
+    if (x % 64 == first % 64 && x + kPrefetchAhead < ahead) {
+      _mm_prefetch(reinterpret_cast<const char*>(below + x + kPrefetchAhead), _MM_HINT_T0);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out + x), erode32(above, row, below, x));
+  }
+  if (x + 1 < width) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + width - 33),
+                        erode32(above, row, below, width - 33));
   }
   out[0] = row[0];
   out[width - 1] = row[width - 1];
