@@ -131,6 +131,11 @@ int32_t fuzz_le32s(const uint8_t* data, size_t size, size_t offset) {
   return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : -static_cast<int32_t>(~u) - 1;
 }
 
+uint32_t fuzz_file_le(const std::string& file, size_t offset, size_t bytes) {
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(file.data());
+  return bytes == 2 ? fuzz_le16(data, file.size(), offset) : fuzz_le32(data, file.size(), offset);
+}
+
 void fuzz_fail(const char* what, const char* file, int line) {
   char message[512];
   snprintf(message, sizeof message, "vorlin fuzz check failed: %s (%s:%d)", what, file, line);

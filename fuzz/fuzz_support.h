@@ -41,6 +41,9 @@ uint32_t fuzz_le16(const uint8_t* data, size_t size, size_t offset);
 uint32_t fuzz_le32(const uint8_t* data, size_t size, size_t offset);
 int32_t fuzz_le32s(const uint8_t* data, size_t size, size_t offset);
 
+// The same for a field of 2 or 4 bytes of a file the module wrote.
+uint32_t fuzz_file_le(const std::string& file, size_t offset, size_t bytes);
+
 // A harness-side prediction did not hold: report and crash, so the input is
 // kept like any sanitizer finding.
 [[noreturn]] void fuzz_fail(const char* what, const char* file, int line);

@@ -9,18 +9,6 @@
 #include "fuzz_support.h"
 #include "vorlin/vorlin.h"
 
-namespace {
-
-uint32_t out_le(const std::string& b, size_t offset, size_t bytes) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < bytes; ++i) {
-    value |= static_cast<uint32_t>(static_cast<uint8_t>(b[offset + i])) << (8 * i);
-  }
-  return value;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   GrayClaim claim = claim_gray(data, size);
   if (claim.over_cap) {
@@ -41,11 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t w = claim.width, h = claim.height;
   const size_t row = (static_cast<size_t>(w) + 3) / 4 * 4;
   FUZZ_CHECK(written.size() == 1078 + row * static_cast<size_t>(h));
-  FUZZ_CHECK(out_le(written, 0, 2) == 0x4D42 && out_le(written, 10, 4) == 1078u);
-  FUZZ_CHECK(out_le(written, 18, 4) == static_cast<uint32_t>(w));
-  FUZZ_CHECK(out_le(written, 22, 4) == static_cast<uint32_t>(h));
-  FUZZ_CHECK(out_le(written, 28, 2) == 8u && out_le(written, 46, 4) == 256u);
-  for (uint32_t i = 0; i < 256; ++i) FUZZ_CHECK(out_le(written, 54 + 4 * i, 4) == i * 0x010101u);
+  FUZZ_CHECK(fuzz_file_le(written, 0, 2) == 0x4D42 && fuzz_file_le(written, 10, 4) == 1078u);
+  FUZZ_CHECK(fuzz_file_le(written, 18, 4) == static_cast<uint32_t>(w));
+  FUZZ_CHECK(fuzz_file_le(written, 22, 4) == static_cast<uint32_t>(h));
+  FUZZ_CHECK(fuzz_file_le(written, 28, 2) == 8u && fuzz_file_le(written, 46, 4) == 256u);
+  for (uint32_t i = 0; i < 256; ++i) {
+    FUZZ_CHECK(fuzz_file_le(written, 54 + 4 * i, 4) == i * 0x010101u);
+  }
 
   auto loaded = [&](int32_t x, int32_t y) { return claimed_gray_pixel(claim, data, x, y); };
   for (int32_t y = 0; y < h; ++y) {

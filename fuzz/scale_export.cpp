@@ -8,18 +8,6 @@
 #include "fuzz_support.h"
 #include "vorlin/vorlin.h"
 
-namespace {
-
-uint32_t out_le(const std::string& b, size_t offset, size_t bytes) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < bytes; ++i) {
-    value |= static_cast<uint32_t>(static_cast<uint8_t>(b[offset + i])) << (8 * i);
-  }
-  return value;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScaleClaim claim = claim_scale(data, size);
   if (claim.over_cap) {
@@ -43,16 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t pixel_bytes = static_cast<uint32_t>((static_cast<int64_t>(width) * bits + 31) / 32 * 4) *
                          static_cast<uint32_t>(height);
   FUZZ_CHECK(written.size() == 54u + palette_bytes + pixel_bytes);
-  FUZZ_CHECK(out_le(written, 0, 2) == 0x4D42);
-  FUZZ_CHECK(out_le(written, 2, 4) == written.size());
-  FUZZ_CHECK(out_le(written, 10, 4) == 54u + palette_bytes);
-  FUZZ_CHECK(out_le(written, 14, 4) == 40u);
-  FUZZ_CHECK(out_le(written, 18, 4) == static_cast<uint32_t>(width));
-  FUZZ_CHECK(out_le(written, 22, 4) == static_cast<uint32_t>(height));
-  FUZZ_CHECK(out_le(written, 28, 2) == bits);
-  FUZZ_CHECK(out_le(written, 30, 4) == 0u);
-  FUZZ_CHECK(out_le(written, 34, 4) == pixel_bytes);
-  FUZZ_CHECK(out_le(written, 46, 4) == static_cast<uint32_t>(claim.palette_count));
+  FUZZ_CHECK(fuzz_file_le(written, 0, 2) == 0x4D42);
+  FUZZ_CHECK(fuzz_file_le(written, 2, 4) == written.size());
+  FUZZ_CHECK(fuzz_file_le(written, 10, 4) == 54u + palette_bytes);
+  FUZZ_CHECK(fuzz_file_le(written, 14, 4) == 40u);
+  FUZZ_CHECK(fuzz_file_le(written, 18, 4) == static_cast<uint32_t>(width));
+  FUZZ_CHECK(fuzz_file_le(written, 22, 4) == static_cast<uint32_t>(height));
+  FUZZ_CHECK(fuzz_file_le(written, 28, 2) == bits);
+  FUZZ_CHECK(fuzz_file_le(written, 30, 4) == 0u);
+  FUZZ_CHECK(fuzz_file_le(written, 34, 4) == pixel_bytes);
+  FUZZ_CHECK(fuzz_file_le(written, 46, 4) == static_cast<uint32_t>(claim.palette_count));
   // The palette is carried over byte for byte.
   for (uint32_t i = 0; i < palette_bytes; ++i) {
     FUZZ_CHECK(static_cast<uint8_t>(written[54 + i]) ==

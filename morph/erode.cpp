@@ -59,8 +59,7 @@ __attribute__((target("avx2"))) inline __m256i erode32(const uint8_t* above, con
 }
 #endif
 
-// One pixel; branch-free, so that compilers can vectorise it where there is no
-// SSE2.
+// One pixel; branch-free, so that compilers can vectorise it without SSE2.
 inline uint8_t erode1(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t x) {
   uint8_t vertical = above[x] < below[x] ? above[x] : below[x];
   uint8_t horizontal = row[x - 1] < row[x + 1] ? row[x - 1] : row[x + 1];
@@ -179,18 +178,18 @@ GrayImage* erode_once_with(const GrayImage* source, int kernels) {
   for (size_t y = 0; y < height; ++y) {
     const uint8_t* row = source->pixels + y * width;
     uint8_t* out = result->pixels + y * width;
-    // The outermost rows and columns never change; under 3 of either, nothing
-    // does.
+    // The outermost rows and columns never change; under 3 of either, none do.
     if (y == 0 || y + 1 == height || width < 3) {
       memcpy(out, row, width);
     } else {
+      const size_t ahead = (height - y - 1) * width;
 #if defined(VORLIN_ERODE_AVX2)
       if (kernels == kErodeAvx2) {
-        erode_row_avx2(out, row - width, row, row + width, width, (height - y - 1) * width);
+        erode_row_avx2(out, row - width, row, row + width, width, ahead);
         continue;
       }
 #endif
-      erode_row(out, row - width, row, row + width, width, (height - y - 1) * width, kernels);
+      erode_row(out, row - width, row, row + width, width, ahead, kernels);
     }
   }
   return result;

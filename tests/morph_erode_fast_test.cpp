@@ -3,25 +3,15 @@
 // pass.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 
 #include "erode.h"
 #include "gray_image.h"
+#include "test_support.h"
 
 namespace {
-
-// Mostly small sizes (log-uniform), a fifth spread evenly up to max.
-int32_t random_size(std::mt19937& rng, int32_t max) {
-  if (rng() % 5 == 0) {
-    return static_cast<int32_t>(1 + rng() % static_cast<uint32_t>(max));
-  }
-  std::uniform_real_distribution<double> exponent(0.0, std::log(static_cast<double>(max) + 1.0));
-  int32_t size = static_cast<int32_t>(std::exp(exponent(rng)));
-  return size < 1 ? 1 : (size > max ? max : size);
-}
 
 // Pictures of four kinds: white with sparse black, even black and white,
 // black and white with values next to them (1, 254, 128), any byte at all.
@@ -101,8 +91,7 @@ TEST(ErodeFast, MatchesReferenceOnRandomPictures) {
   }
 }
 
-// Widths around the 16- and 32-pixel steps and the thinnest images, every size
-// of them.
+// Widths around the 16- and 32-pixel steps and the thinnest images, all sizes.
 TEST(ErodeFast, MatchesReferenceAroundBlockWidths) {
   std::mt19937 rng(3);
   for (int32_t width = 1; width <= 99; ++width) {

@@ -4,7 +4,6 @@
 // failure program covers that, with every other allocation of the call.)
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -47,17 +46,6 @@ RasterImage* random_image(std::mt19937& rng, int32_t width, int32_t height, uint
 size_t byte_count(const RasterImage* image) {
   return static_cast<size_t>(row_size(image->width, image->bits_per_pixel)) *
          static_cast<size_t>(image->height);
-}
-
-// Mostly small sizes (log-uniform), some spread evenly up to max, so that
-// ten thousand cases stay within a few seconds and still reach the band edges.
-int32_t random_size(std::mt19937& rng, int32_t max) {
-  if (rng() % 5 == 0) {
-    return static_cast<int32_t>(1 + rng() % static_cast<uint32_t>(max));
-  }
-  std::uniform_real_distribution<double> exponent(0.0, std::log(static_cast<double>(max) + 1.0));
-  int32_t size = static_cast<int32_t>(std::exp(exponent(rng)));
-  return size < 1 ? 1 : (size > max ? max : size);
 }
 
 // Fills a zero image of the reference's shape with the given kernels and

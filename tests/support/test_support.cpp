@@ -1,6 +1,7 @@
 // Shared test helpers; see test_support.h.
 #include "test_support.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -308,6 +309,15 @@ Bytes random_bytes(size_t count, uint32_t seed) {
     value = static_cast<uint8_t>(state >> 24);
   }
   return bytes;
+}
+
+int32_t random_size(std::mt19937& rng, int32_t max) {
+  if (rng() % 5 == 0) {
+    return static_cast<int32_t>(1 + rng() % static_cast<uint32_t>(max));
+  }
+  std::uniform_real_distribution<double> exponent(0.0, std::log(static_cast<double>(max) + 1.0));
+  int32_t size = static_cast<int32_t>(std::exp(exponent(rng)));
+  return size < 1 ? 1 : (size > max ? max : size);
 }
 
 void* load_module_symbol(const char* module_path, const char* symbol) {

@@ -5,6 +5,7 @@
 #define VORLIN_TESTS_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,11 @@ uint32_t get_le32(const Bytes& bytes, size_t offset);
 
 // Deterministic pseudo-random bytes.
 Bytes random_bytes(size_t count, uint32_t seed);
+
+// A size from 1 to max for randomized cases: mostly small (log-uniform), a
+// fifth spread evenly, so thousands of cases stay fast and still reach the
+// large sizes and the block edges.
+int32_t random_size(std::mt19937& rng, int32_t max);
 
 // dlopen a built module and find its export; aborts the test run if missing.
 void* load_module_symbol(const char* module_path, const char* symbol);
