@@ -21,6 +21,7 @@
 #endif
 
 #include "resample_kernels.h"
+#include "resample_spans.h"
 #include "resample_sixteenths.h"
 
 namespace {
@@ -580,8 +581,10 @@ int sample_pixels(const RasterImage* source, RasterImage* result, bool gather) {
   }
   const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
   const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
-  for (int32_t j0 = 0; j0 < result->width; j0 += kSampleBand) {
-    int32_t count = result->width - j0 < kSampleBand ? result->width - j0 : kSampleBand;
+  for (Span b = next_span({0, 0}, result->width, kSampleBand); b.count > 0;
+       b = next_span(b, result->width, kSampleBand)) {
+    const int32_t j0 = b.first;
+    const int32_t count = b.count;
     for (int32_t k = 0; k < count; ++k) {
       x0[k] = static_cast<int32_t>(static_cast<double>(j0 + k) * scale_x);
     }

@@ -28,6 +28,7 @@
 #include <cstring>
 
 #include "raster_image.h"
+#include "resample_spans.h"
 
 namespace {
 
@@ -312,11 +313,14 @@ int blend_image(const RasterImage* source, RasterImage* result) {
   // Strips of rows, each band by band: a strip's result rows stay in cache
   // until every band has filled its part of them.
   const RowSample none = {0, 0.0, 1.0, false};
-  for (int32_t i0 = 0; i0 < result->height; i0 += kStripRows) {
-    const int32_t i1 = result->height - i0 < kStripRows ? result->height : i0 + kStripRows;
-    for (int32_t j0 = 0; j0 < result->width; j0 += band) {
-      fill_band_table(&t, j0, result->width - j0 < band ? result->width - j0 : band, scale_x,
-                      source->width, source_stride, N);
+  for (Span strip = next_span({0, 0}, result->height, kStripRows); strip.count > 0;
+       strip = next_span(strip, result->height, kStripRows)) {
+    const int32_t i0 = strip.first;
+    const int32_t i1 = strip.first + strip.count;
+    for (Span b = next_span({0, 0}, result->width, band); b.count > 0;
+         b = next_span(b, result->width, band)) {
+      const int32_t j0 = b.first;
+      fill_band_table(&t, j0, b.count, scale_x, source->width, source_stride, N);
       held[0].y = -1;
       held[1].y = -1;
 

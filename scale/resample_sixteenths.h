@@ -169,10 +169,14 @@ int blend_image_sixteenths(const RasterImage* source, RasterImage* result) {
   const size_t result_stride = static_cast<size_t>(row_size(result->width, result->bits_per_pixel));
   const double scale_x = static_cast<double>(source->width) / static_cast<double>(result->width);
   const double scale_y = static_cast<double>(source->height) / static_cast<double>(result->height);
-  for (int32_t i0 = 0; i0 < result->height; i0 += kStripRows) {
-    const int32_t i1 = result->height - i0 < kStripRows ? result->height : i0 + kStripRows;
-    for (int32_t j0 = 0; j0 < result->width; j0 += kSixteenthsBand) {
-      t.count = result->width - j0 < kSixteenthsBand ? result->width - j0 : kSixteenthsBand;
+  for (Span strip = next_span({0, 0}, result->height, kStripRows); strip.count > 0;
+       strip = next_span(strip, result->height, kStripRows)) {
+    const int32_t i0 = strip.first;
+    const int32_t i1 = strip.first + strip.count;
+    for (Span band = next_span({0, 0}, result->width, kSixteenthsBand); band.count > 0;
+         band = next_span(band, result->width, kSixteenthsBand)) {
+      const int32_t j0 = band.first;
+      t.count = band.count;
       t.interior = 0;
       t.whole = true;
       bool inside = true;

@@ -11,6 +11,7 @@
 
 #include "raster_image.h"
 #include "resample_fast.h"
+#include "resample_spans.h"
 #include "test_support.h"
 
 
@@ -182,5 +183,27 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
   }
 }
 
+
+// Bands and strips tile every length up to 2^31 - 1 exactly and end: the
+// step past the last span of a row near that length once wrapped negative.
+TEST(ResampleFast, SpansTileEveryLengthWithoutWrapping) {
+  const int32_t kMax = 2147483647;
+  const int32_t totals[] = {0, 1, 63, 64, 65, 4096, 4097, 2147479552, 2147479553, kMax - 1, kMax};
+  const int32_t sizes[] = {64, 512, 4096};
+  for (int32_t total : totals) {
+    for (int32_t size : sizes) {
+      int64_t end = 0;
+      int64_t spans = 0;
+      for (Span s = next_span({0, 0}, total, size); s.count > 0; s = next_span(s, total, size)) {
+        ASSERT_EQ(s.first, end) << total << " by " << size;
+        ASSERT_LE(s.count, size);
+        end = int64_t{s.first} + s.count;
+        ++spans;
+      }
+      EXPECT_EQ(end, total) << total << " by " << size;
+      EXPECT_EQ(spans, (int64_t{total} + size - 1) / size) << total << " by " << size;
+    }
+  }
+}
 
 }  // namespace
