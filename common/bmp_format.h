@@ -33,8 +33,16 @@ constexpr uint32_t kOffYResolution = 28;
 constexpr uint32_t kOffColorsUsed = 32;
 constexpr uint32_t kOffColorsImportant = 36;
 
-// Largest value a 32-bit size field can hold.
+// Largest value a 32-bit size field can hold. Every file, pixel block and
+// palette the modules make stays within it, so no size field ever wraps.
 constexpr int64_t kMaxField32 = 0xFFFFFFFFLL;
+
+// Bytes of one stored pixel row: width pixels of bits_per_pixel rounded up to
+// whole 32-bit words. In 64 bits, so any 32-bit width and 16-bit depth give
+// the exact value.
+inline int64_t bmp_row_bytes(int32_t width, uint32_t bits_per_pixel) {
+  return (static_cast<int64_t>(width) * bits_per_pixel + 31) / 32 * 4;
+}
 
 inline uint16_t le16(const uint8_t* p) {
   return static_cast<uint16_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8));

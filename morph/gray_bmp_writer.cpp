@@ -19,7 +19,7 @@ constexpr uint32_t kGrayPixelOffset = kHeadersSize + kPaletteSize;  // 1078
 }  // namespace
 
 int64_t gray_bmp_file_size(int32_t width, int32_t height) {
-  int64_t size = gray_bmp_row_size(width, 8) * height + kGrayPixelOffset;
+  int64_t size = bmp_row_bytes(width, 8) * height + kGrayPixelOffset;
   return size <= kMaxField32 ? size : -1;
 }
 
@@ -37,7 +37,7 @@ int save_gray_bmp(const GrayImage* image, const char* path) {
     printf("Error: Cannot create output file '%s'\n", path);
     return 0;
   }
-  const int64_t row_size = gray_bmp_row_size(width, 8);
+  const int64_t row_size = bmp_row_bytes(width, 8);
   const uint32_t image_size = static_cast<uint32_t>(file_size - kGrayPixelOffset);
 
   uint8_t file_header[kFileHeaderSize] = {};

@@ -34,7 +34,7 @@ GrayImage* allocate_gray_image(int32_t width, int32_t height, bool zero_filled) 
     return nullptr;
   }
   int64_t size = static_cast<int64_t>(width) * height;
-  if (size > kMaxGrayPixels || static_cast<uint64_t>(size) > SIZE_MAX) {
+  if (size > kMaxField32 || static_cast<uint64_t>(size) > SIZE_MAX) {
     return nullptr;
   }
   GrayImage* image = static_cast<GrayImage*>(malloc(sizeof(GrayImage)));
@@ -94,11 +94,6 @@ int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height) {
   return rows < height ? rows : height;
 }
 
-int64_t gray_bmp_row_size(int32_t width, int32_t bits_per_pixel) {
-  int64_t bytes = bits_per_pixel == 24 ? 3 * static_cast<int64_t>(width) : width;
-  return (bytes + 3) / 4 * 4;
-}
-
 GrayImage* load_gray_bmp(const char* path) {
   FILE* file = fopen(path, "rb");
   if (file == nullptr) {
@@ -149,7 +144,7 @@ GrayImage* load_gray_bmp(const char* path) {
   }
   // An offset the stream cannot reach shows up as the first row not read.
   int positioned = seek_from_start(file, pixel_data_offset);
-  int64_t row_size = gray_bmp_row_size(width, bits_per_pixel);
+  int64_t row_size = bmp_row_bytes(width, static_cast<uint32_t>(bits_per_pixel));
   printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", bits_per_pixel, row_size);
 
   const int64_t rows_per_block = gray_rows_per_block(row_size, width, height);

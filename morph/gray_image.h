@@ -12,11 +12,9 @@ struct GrayImage {
   int32_t height;
 };
 
-// Largest pixel block a GrayImage may have: its size must fit a 32-bit field.
-constexpr int64_t kMaxGrayPixels = 0xFFFFFFFFLL;
-
 // New image with every pixel 0, or null. Refuses a width or height below 1
-// and a pixel block above kMaxGrayPixels bytes, both before allocating; null
+// and a pixel block too large for a 32-bit size field (kMaxField32), both
+// before allocating; null
 // also when an allocation fails. Prints nothing.
 GrayImage* create_gray_image(int32_t width, int32_t height);
 
@@ -32,10 +30,6 @@ int32_t gray_at(const GrayImage* image, int32_t x, int32_t y);
 
 // Stores the low byte of value inside the image; does nothing outside it.
 void set_gray(GrayImage* image, int32_t x, int32_t y, int32_t value);
-
-// Bytes of a stored BMP row: width pixels of bits_per_pixel (8 or 24) rounded
-// up to whole 32-bit words, in 64 bits so no width wraps it.
-int64_t gray_bmp_row_size(int32_t width, int32_t bits_per_pixel);
 
 // How many stored rows of row_size bytes the loader and the writer move per
 // read or write call for an image of width x height pixels: one call per row

@@ -87,18 +87,12 @@ RasterImage* load_bmp(const char* path) {
     return nullptr;
   }
 
-  RasterImage* image = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
+  RasterImage* image = new_raster_record(width, height, bits_per_pixel);
   if (image == nullptr) {
     fprintf(stderr, "Error: Memory allocation failed\n");
     fclose(file);
     return nullptr;
   }
-  image->pixels = nullptr;
-  image->width = width;
-  image->height = height;
-  image->bits_per_pixel = bits_per_pixel;
-  image->palette = nullptr;
-  image->palette_count = 0;
 
   if (bits_per_pixel <= 8) {
     uint32_t count = colors_used != 0 ? colors_used : (bits_per_pixel == 2 ? 4u : 256u);

@@ -11,7 +11,7 @@
 #include "resample_fast.h"
 
 int64_t row_size(int32_t width, uint16_t bits_per_pixel) {
-  return (static_cast<int64_t>(width) * bits_per_pixel + 31) / 32 * 4;
+  return bmp_row_bytes(width, bits_per_pixel);
 }
 
 int64_t pixel_array_size(int32_t width, int32_t height, uint16_t bits_per_pixel) {
@@ -177,17 +177,11 @@ namespace {
 // The result record with the source's depth and palette and a zero-filled
 // pixel array, or null after printing which allocation failed.
 RasterImage* create_resampled(const RasterImage* source, int32_t new_width, int32_t new_height) {
-  RasterImage* result = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
+  RasterImage* result = new_raster_record(new_width, new_height, source->bits_per_pixel);
   if (result == nullptr) {
     fprintf(stderr, "Error: Memory allocation failed\n");
     return nullptr;
   }
-  result->pixels = nullptr;
-  result->width = new_width;
-  result->height = new_height;
-  result->bits_per_pixel = source->bits_per_pixel;
-  result->palette = nullptr;
-  result->palette_count = 0;
 
   if (source->palette != nullptr && source->palette_count > 0) {
     size_t bytes = static_cast<size_t>(source->palette_count) * sizeof(PaletteEntry);
@@ -271,6 +265,19 @@ RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_
     }
   }
   return result;
+}
+
+RasterImage* new_raster_record(int32_t width, int32_t height, uint16_t bits_per_pixel) {
+  RasterImage* image = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
+  if (image != nullptr) {
+    image->pixels = nullptr;
+    image->width = width;
+    image->height = height;
+    image->bits_per_pixel = bits_per_pixel;
+    image->palette = nullptr;
+    image->palette_count = 0;
+  }
+  return image;
 }
 
 void free_image(RasterImage* image) {

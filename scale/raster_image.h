@@ -76,6 +76,10 @@ RasterImage* resample_image_reference(const RasterImage* source, int32_t new_wid
 void resample_span_reference(const RasterImage* source, RasterImage* result, int32_t row,
                              int32_t first_column, int32_t end_column);
 
+// A fresh record of this size and depth, with no pixels and no palette, or
+// null when the record cannot be allocated. Prints nothing.
+RasterImage* new_raster_record(int32_t width, int32_t height, uint16_t bits_per_pixel);
+
 // Releases the pixel array, the palette, then the record; nothing for null.
 void free_image(RasterImage* image);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "bmp_format.h"
 #include "gray_bmp_writer.h"
 #include "gray_image.h"
 #include "test_support.h"
@@ -348,7 +349,7 @@ TEST(GrayBlocks, RowsPerBlockKeepThePeakOfTwoImages) {
   for (int32_t width : widths) {
     for (int32_t height : heights) {
       for (int bits : {8, 24}) {
-        int64_t row = gray_bmp_row_size(width, bits);
+        int64_t row = bmp_row_bytes(width, static_cast<uint32_t>(bits));
         int64_t rows = gray_rows_per_block(row, width, height);
         int64_t block = rows * row;
         int64_t image = static_cast<int64_t>(width) * height;
