@@ -3,7 +3,7 @@
 // the picture the rows hold (8-bit bytes as they are, 24-bit thresholded).
 #include "bmp_claims.h"
 #include "fuzz_support.h"
-#include "gray_image.h"
+#include "gray_bmp_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   GrayClaim claim = claim_gray(data, size);

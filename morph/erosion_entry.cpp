@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "erode.h"
+#include "gray_bmp_loader.h"
 #include "gray_bmp_writer.h"
-#include "gray_image.h"
 #include "path_convert.h"
 #include "vorlin/vorlin.h"
 

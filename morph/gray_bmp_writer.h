@@ -3,7 +3,8 @@
 #ifndef VORLIN_MORPH_GRAY_BMP_WRITER_H
 #define VORLIN_MORPH_GRAY_BMP_WRITER_H
 
-#include "gray_image.h"
+// The rows go out in the blocks the loader reads them in (gray_rows_per_block).
+#include "gray_bmp_loader.h"
 
 // Size of the file save_gray_bmp writes for a width x height image (headers,
 // palette and rows padded to 4 bytes), or -1 when it would not fit the

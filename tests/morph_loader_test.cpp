@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "bmp_format.h"
+#include "gray_bmp_loader.h"
 #include "gray_bmp_writer.h"
-#include "gray_image.h"
 #include "test_support.h"
 
 namespace {
