@@ -28,84 +28,90 @@ int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height) {
   return rows < height ? rows : height;
 }
 
-GrayImage* load_gray_bmp(const char* path) {
-  FILE* file = fopen(path, "rb");
-  if (file == nullptr) {
-    printf("Error: Cannot open file '%s'\n", path);
-    return nullptr;
-  }
+namespace {
 
+// Where the pixel rows are and how they are stored, from the headers.
+struct GrayBmpLayout {
+  int32_t width;
+  int32_t height;
+  int32_t bits_per_pixel;  // 8 or 24
+  uint32_t pixel_data_offset;
+  int64_t row_size;  // bytes of one stored row, padding included
+};
+
+// Reads both headers and checks them. Returns 1 with the layout filled in
+// and the loading line printed, or 0 after the one message that says why
+// the file cannot be loaded.
+int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
   uint8_t file_header[kFileHeaderSize];
   if (fread(file_header, sizeof file_header, 1, file) != 1) {
     printf("Error: Cannot read file header\n");
-    fclose(file);
-    return nullptr;
+    return 0;
   }
   if (le16(file_header + kOffSignature) != kBmpSignature) {
     printf("Error: Invalid BMP file (signature mismatch)\n");
-    fclose(file);
-    return nullptr;
+    return 0;
   }
   uint8_t info_header[kInfoHeaderSize];
   if (fread(info_header, sizeof info_header, 1, file) != 1) {
     printf("Error: Cannot read info header\n");
-    fclose(file);
-    return nullptr;
+    return 0;
   }
   int32_t bits_per_pixel = le16(info_header + kOffBitsPerPixel);
   if (bits_per_pixel != 8 && bits_per_pixel != 24) {
     printf("Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n");
-    fclose(file);
-    return nullptr;
+    return 0;
   }
   // Compressed pixel data would be taken for raw rows and give garbage.
   if (le32(info_header + kOffCompression) != 0) {
     printf("Error: Compressed BMPs are not supported\n");
-    fclose(file);
-    return nullptr;
+    return 0;
   }
-  int32_t width = le32s(info_header + kOffWidth);
-  int32_t height = le32s(info_header + kOffHeight);
-  uint32_t pixel_data_offset = le32(file_header + kOffPixelDataOffset);
+  layout->width = le32s(info_header + kOffWidth);
+  layout->height = le32s(info_header + kOffHeight);
+  layout->bits_per_pixel = bits_per_pixel;
+  layout->pixel_data_offset = le32(file_header + kOffPixelDataOffset);
+  layout->row_size = bmp_row_bytes(layout->width, static_cast<uint32_t>(bits_per_pixel));
   // The offset is shown as the signed 32-bit number it was always shown as.
-  printf("Loading: width=%d, height=%d, bits=%d, offset=%d\n", width, height, bits_per_pixel,
-         le32s(file_header + kOffPixelDataOffset));
+  printf("Loading: width=%d, height=%d, bits=%d, offset=%d\n", layout->width, layout->height,
+         bits_per_pixel, le32s(file_header + kOffPixelDataOffset));
+  return 1;
+}
 
-  GrayImage* image = create_gray_image(width, height);
-  if (image == nullptr) {
-    fclose(file);
-    return nullptr;
-  }
+// Fills every row of the image from the file's pixel rows, which start at
+// the pixel data offset, bottom row of the picture first. Returns 1, or 0
+// silently when the block buffer cannot be allocated, or after naming the
+// first row not read in full. The block is released on every path.
+int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout) {
   // An offset the stream cannot reach shows up as the first row not read.
-  int positioned = seek_from_start(file, pixel_data_offset);
-  int64_t row_size = bmp_row_bytes(width, static_cast<uint32_t>(bits_per_pixel));
-  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", bits_per_pixel, row_size);
+  int positioned = seek_from_start(file, layout.pixel_data_offset);
+  const int64_t row_size = layout.row_size;
+  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", layout.bits_per_pixel, row_size);
 
-  const int64_t rows_per_block = gray_rows_per_block(row_size, width, height);
+  const int64_t rows_per_block = gray_rows_per_block(row_size, layout.width, layout.height);
   uint8_t* block = nullptr;
   if (static_cast<uint64_t>(row_size) <= SIZE_MAX) {
     block = static_cast<uint8_t*>(
         malloc(static_cast<size_t>(rows_per_block) * static_cast<size_t>(row_size)));
   }
   if (block == nullptr) {
-    free_gray_image(image);
-    fclose(file);
-    return nullptr;
+    return 0;
   }
   const size_t row_bytes = static_cast<size_t>(row_size);
-  const size_t width_bytes = static_cast<size_t>(width);
+  const size_t width_bytes = static_cast<size_t>(layout.width);
 
-  // The file stores the picture's bottom row first. A block that comes up
-  // short names its first row not read in full, as reading row by row would.
-  int32_t n = height - 1;
-  while (n >= 0) {
+  // A block that comes up short names its first row not read in full, as
+  // reading row by row would.
+  int complete = 1;
+  int32_t n = layout.height - 1;
+  while (n >= 0 && complete) {
     size_t wanted =
         n + 1 < rows_per_block ? static_cast<size_t>(n) + 1 : static_cast<size_t>(rows_per_block);
     size_t got = positioned ? fread(block, row_bytes, wanted, file) : 0;
     for (size_t r = 0; r < got; ++r, --n) {
       const uint8_t* row = block + r * row_bytes;
       uint8_t* target = image->pixels + static_cast<size_t>(n) * width_bytes;
-      if (bits_per_pixel == 24) {
+      if (layout.bits_per_pixel == 24) {
         for (size_t x = 0; x < width_bytes; ++x) {
           const uint8_t* p = row + 3 * x;
           uint32_t average = (static_cast<uint32_t>(p[0]) + p[1] + p[2]) / 3;
@@ -116,21 +122,52 @@ GrayImage* load_gray_bmp(const char* path) {
       }
     }
     if (got < wanted) {
-      if (bits_per_pixel == 24) {
+      if (layout.bits_per_pixel == 24) {
         printf("Error: Cannot read 24-bit pixel row %d\n", n);
       } else {
         printf("Error: Cannot read 8-bit pixel row %d (expected %" PRId64 " bytes)\n", n, row_size);
       }
-      free(block);
-      free_gray_image(image);
-      fclose(file);
-      return nullptr;
+      complete = 0;
     }
   }
-
   free(block);
+  return complete;
+}
+
+// Everything load_gray_bmp does between opening and closing the file: the
+// image, or null after one failure path releases it.
+GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
+  GrayImage* image = nullptr;
+  int ok = read_gray_headers(file, layout);
+  if (ok) {
+    // Sizes no image can have are refused here, silently.
+    image = create_gray_image(layout->width, layout->height);
+    ok = image != nullptr;
+  }
+  if (ok) {
+    ok = read_gray_rows(file, image, *layout);
+  }
+  if (!ok) {
+    free_gray_image(image);
+    return nullptr;
+  }
+  return image;
+}
+
+}  // namespace
+
+GrayImage* load_gray_bmp(const char* path) {
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) {
+    printf("Error: Cannot open file '%s'\n", path);
+    return nullptr;
+  }
+  GrayBmpLayout layout = {};
+  GrayImage* image = read_gray_bmp(file, &layout);
   fclose(file);
-  printf("Successfully loaded BMP: %dx%d (row_size=%" PRId64 ", bits=%d)\n", width, height,
-         row_size, bits_per_pixel);
+  if (image != nullptr) {
+    printf("Successfully loaded BMP: %dx%d (row_size=%" PRId64 ", bits=%d)\n", layout.width,
+           layout.height, layout.row_size, layout.bits_per_pixel);
+  }
   return image;
 }

@@ -23,20 +23,13 @@ int64_t gray_bmp_file_size(int32_t width, int32_t height) {
   return size <= kMaxField32 ? size : -1;
 }
 
-int save_gray_bmp(const GrayImage* image, const char* path) {
+namespace {
+
+// Headers, palette and rows, each write checked. Returns 1 when the stream
+// took every byte, or 0 after the one message naming the part that failed.
+int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
   const int32_t width = image->width;
   const int32_t height = image->height;
-  // Checked before the file is touched: no size field may wrap.
-  const int64_t file_size = gray_bmp_file_size(width, height);
-  if (file_size < 0) {
-    printf("Error: Image too large for a BMP file\n");
-    return 0;
-  }
-  FILE* file = fopen(path, "wb");
-  if (file == nullptr) {
-    printf("Error: Cannot create output file '%s'\n", path);
-    return 0;
-  }
   const int64_t row_size = bmp_row_bytes(width, 8);
   const uint32_t image_size = static_cast<uint32_t>(file_size - kGrayPixelOffset);
 
@@ -60,12 +53,10 @@ int save_gray_bmp(const GrayImage* image, const char* path) {
 
   if (fwrite(file_header, sizeof file_header, 1, file) != 1) {
     printf("Error: Cannot write file header\n");
-    fclose(file);
     return 0;
   }
   if (fwrite(info_header, sizeof info_header, 1, file) != 1) {
     printf("Error: Cannot write info header\n");
-    fclose(file);
     return 0;
   }
   uint8_t palette[kPaletteSize];
@@ -76,24 +67,23 @@ int save_gray_bmp(const GrayImage* image, const char* path) {
   }
   if (fwrite(palette, 1, sizeof palette, file) != sizeof palette) {
     printf("Error: Cannot write color table\n");
-    fclose(file);
     return 0;
   }
 
-  // The file-size check above bounds row_size well below SIZE_MAX.
+  // The file-size check bounds row_size well below SIZE_MAX.
   const size_t row_bytes = static_cast<size_t>(row_size);
   const size_t width_bytes = static_cast<size_t>(width);
   const size_t rows_per_block = static_cast<size_t>(gray_rows_per_block(row_size, width, height));
   uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block, row_bytes));
   if (block == nullptr) {
     printf("Error: Memory allocation failed\n");
-    fclose(file);
     return 0;
   }
   // Bottom row of the picture first; the pad bytes stay 0 from calloc. A
   // short write leaves the file with what came before it, as row by row would.
+  int ok = 1;
   int32_t y = height - 1;
-  while (y >= 0) {
+  while (y >= 0 && ok) {
     size_t rows = 0;
     for (; rows < rows_per_block && y >= 0; ++rows, --y) {
       memcpy(block + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
@@ -101,18 +91,38 @@ int save_gray_bmp(const GrayImage* image, const char* path) {
     }
     if (fwrite(block, 1, rows * row_bytes, file) != rows * row_bytes) {
       printf("Error: Cannot write pixel data\n");
-      free(block);
-      fclose(file);
-      return 0;
+      ok = 0;
     }
   }
   free(block);
-  // A stream buffers: a full disk may show only when it is flushed and closed.
-  if (!close_written(file)) {
-    printf("Error: Cannot write output file '%s'\n", path);
+  return ok;
+}
+
+}  // namespace
+
+int save_gray_bmp(const GrayImage* image, const char* path) {
+  // Checked before the file is touched: no size field may wrap.
+  const int64_t file_size = gray_bmp_file_size(image->width, image->height);
+  if (file_size < 0) {
+    printf("Error: Image too large for a BMP file\n");
     return 0;
   }
-  printf("Successfully saved BMP: %s (%dx%d, row_size=%" PRId64 ")\n", path, width, height,
-         row_size);
+  FILE* file = fopen(path, "wb");
+  if (file == nullptr) {
+    printf("Error: Cannot create output file '%s'\n", path);
+    return 0;
+  }
+  int written = write_gray_bmp(file, image, file_size);
+  // A stream buffers: a full disk may show only when it is flushed and
+  // closed. A write that failed earlier has been reported already.
+  int closed = close_written(file);
+  if (written && !closed) {
+    printf("Error: Cannot write output file '%s'\n", path);
+  }
+  if (!written || !closed) {
+    return 0;
+  }
+  printf("Successfully saved BMP: %s (%dx%d, row_size=%" PRId64 ")\n", path, image->width,
+         image->height, bmp_row_bytes(image->width, 8));
   return 1;
 }

@@ -45,6 +45,146 @@ bool supported_depth(uint32_t bits) {
   return bits == 2 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
+// The header fields the reader uses, in file order.
+struct BmpHeader {
+  uint16_t signature;
+  uint32_t pixel_data_offset;
+  uint32_t header_size;
+  int32_t width;
+  int32_t height;
+  uint16_t bits_per_pixel;
+  uint32_t compression;
+  uint32_t colors_used;
+};
+
+// Fields 2 to 16, each with its own read; the unused ones are read and dropped.
+void read_header_fields(FILE* file, BmpHeader* header) {
+  (void)read_field32(file);  // file size
+  (void)read_field16(file);  // reserved
+  (void)read_field16(file);  // reserved
+  header->pixel_data_offset = read_field32(file);
+  header->header_size = read_field32(file);
+  header->width = read_field32s(file);
+  header->height = read_field32s(file);
+  (void)read_field16(file);  // planes
+  header->bits_per_pixel = read_field16(file);
+  header->compression = read_field32(file);
+  (void)read_field32(file);  // image size
+  (void)read_field32(file);  // horizontal resolution
+  (void)read_field32(file);  // vertical resolution
+  header->colors_used = read_field32(file);
+  (void)read_field32(file);  // important colours
+}
+
+// The palette of a 2- or 8-bit image: colours used entries, or the depth's
+// default when that is 0. Returns 0 only when it cannot be allocated.
+int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
+  uint32_t colors_used = header.colors_used;
+  uint32_t count = colors_used != 0 ? colors_used : (header.bits_per_pixel == 2 ? 4u : 256u);
+  // Any colours-used value is taken; its size must still fit a 32-bit field.
+  int64_t bytes = static_cast<int64_t>(count) * kPaletteEntrySize;
+  if (bytes <= kMaxField32) {
+    image->palette = static_cast<PaletteEntry*>(calloc(count, sizeof(PaletteEntry)));
+  }
+  if (image->palette == nullptr) {
+    return 0;
+  }
+  image->palette_count = static_cast<int32_t>(count);
+  // The palette follows the information header, whatever its size; a
+  // header of 40 bytes or less puts it at offset 54.
+  uint64_t palette_offset = header.header_size > kInfoHeaderSize
+                                ? static_cast<uint64_t>(kFileHeaderSize) + header.header_size
+                                : kHeadersSize;
+  // An unreachable offset leaves the palette zero, like any short input.
+  if (palette_offset == kHeadersSize || seek_from_start(file, palette_offset)) {
+    // calloc left it zero: entries the file lacks stay 0 without a fill.
+    (void)fread(image->palette, 1, static_cast<size_t>(bytes), file);
+  }
+  return 1;
+}
+
+// The pixel array from the pixel data offset. Returns 0 only when it cannot
+// be allocated, which includes every size no array can have.
+int read_pixels(FILE* file, RasterImage* image, const BmpHeader& header) {
+  // Zero-sized images are refused here as well: there is nothing to resample.
+  int64_t size = pixel_array_size(image->width, image->height, image->bits_per_pixel);
+  if (size > 0) {
+    image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(size), 1));
+  }
+  if (image->pixels == nullptr) {
+    return 0;
+  }
+  // Missing pixel bytes stay 0 (calloc); a short read is not an error here.
+  if (seek_from_start(file, header.pixel_data_offset)) {
+    (void)fread(image->pixels, 1, static_cast<size_t>(size), file);
+  }
+  return 1;
+}
+
+// Everything load_bmp does between opening and closing the file. Each check
+// and allocation runs only while every earlier one passed; the first that
+// fails leaves its message, and one path prints it and releases the image.
+RasterImage* read_bmp(FILE* file) {
+  char failure[64] = "";
+  RasterImage* image = nullptr;
+  BmpHeader header = {};
+  header.signature = read_field16(file);
+  if (header.signature != kBmpSignature) {
+    snprintf(failure, sizeof failure, "Error: Not a valid BMP file (magic: 0x%04X)\n",
+             header.signature);
+  } else {
+    read_header_fields(file, &header);
+    if (header.compression != 0) {
+      snprintf(failure, sizeof failure, "Error: Compressed BMPs are not supported\n");
+    } else if (!supported_depth(header.bits_per_pixel)) {
+      snprintf(failure, sizeof failure, "Error: Unsupported bit depth: %d\n",
+               header.bits_per_pixel);
+    } else {
+      image = new_raster_record(header.width, header.height, header.bits_per_pixel);
+      if (image == nullptr) {
+        snprintf(failure, sizeof failure, "Error: Memory allocation failed\n");
+      } else if (header.bits_per_pixel <= 8 && !read_palette(file, image, header)) {
+        snprintf(failure, sizeof failure, "Error: Memory allocation failed for color table\n");
+      } else if (!read_pixels(file, image, header)) {
+        snprintf(failure, sizeof failure, "Error: Memory allocation failed for image data\n");
+      }
+    }
+  }
+  if (failure[0] != '\0') {
+    fputs(failure, stderr);
+    free_image(image);
+    return nullptr;
+  }
+  return image;
+}
+
+// The header fields, one write each, then the palette and the pixel array.
+// Returns 1 when every write was accepted by the stream.
+int write_bmp(FILE* file, const RasterImage* image, int64_t file_size) {
+  uint32_t pixel_bytes =
+      static_cast<uint32_t>(pixel_array_size(image->width, image->height, image->bits_per_pixel));
+  uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
+  uint32_t offset = palette_count * kPaletteEntrySize + kHeadersSize;
+
+  int ok = write_field16(file, kBmpSignature) &&
+           write_field32(file, static_cast<uint32_t>(file_size)) && write_field16(file, 0) &&
+           write_field16(file, 0) && write_field32(file, offset) &&
+           write_field32(file, kInfoHeaderSize) &&
+           write_field32(file, static_cast<uint32_t>(image->width)) &&
+           write_field32(file, static_cast<uint32_t>(image->height)) && write_field16(file, 1) &&
+           write_field16(file, image->bits_per_pixel) && write_field32(file, 0) &&
+           write_field32(file, pixel_bytes) && write_field32(file, kPixelsPerMetre) &&
+           write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
+           write_field32(file, palette_count);
+  if (ok && image->palette != nullptr) {
+    ok = fwrite(image->palette, sizeof(PaletteEntry), palette_count, file) == palette_count;
+  }
+  if (ok) {
+    ok = fwrite(image->pixels, 1, pixel_bytes, file) == pixel_bytes;
+  }
+  return ok;
+}
+
 }  // namespace
 
 RasterImage* load_bmp(const char* path) {
@@ -53,89 +193,7 @@ RasterImage* load_bmp(const char* path) {
     fprintf(stderr, "Error: Could not open input file '%s'\n", path);
     return nullptr;
   }
-
-  uint16_t signature = read_field16(file);
-  if (signature != kBmpSignature) {
-    fprintf(stderr, "Error: Not a valid BMP file (magic: 0x%04X)\n", signature);
-    fclose(file);
-    return nullptr;
-  }
-  (void)read_field32(file);  // file size
-  (void)read_field16(file);  // reserved
-  (void)read_field16(file);  // reserved
-  uint32_t pixel_data_offset = read_field32(file);
-  uint32_t header_size = read_field32(file);
-  int32_t width = read_field32s(file);
-  int32_t height = read_field32s(file);
-  (void)read_field16(file);  // planes
-  uint16_t bits_per_pixel = read_field16(file);
-  uint32_t compression = read_field32(file);
-  (void)read_field32(file);  // image size
-  (void)read_field32(file);  // horizontal resolution
-  (void)read_field32(file);  // vertical resolution
-  uint32_t colors_used = read_field32(file);
-  (void)read_field32(file);  // important colours
-
-  if (compression != 0) {
-    fprintf(stderr, "Error: Compressed BMPs are not supported\n");
-    fclose(file);
-    return nullptr;
-  }
-  if (!supported_depth(bits_per_pixel)) {
-    fprintf(stderr, "Error: Unsupported bit depth: %d\n", bits_per_pixel);
-    fclose(file);
-    return nullptr;
-  }
-
-  RasterImage* image = new_raster_record(width, height, bits_per_pixel);
-  if (image == nullptr) {
-    fprintf(stderr, "Error: Memory allocation failed\n");
-    fclose(file);
-    return nullptr;
-  }
-
-  if (bits_per_pixel <= 8) {
-    uint32_t count = colors_used != 0 ? colors_used : (bits_per_pixel == 2 ? 4u : 256u);
-    // Any colours-used value is taken; its size must still fit a 32-bit field.
-    int64_t bytes = static_cast<int64_t>(count) * kPaletteEntrySize;
-    if (bytes <= kMaxField32) {
-      image->palette = static_cast<PaletteEntry*>(calloc(count, sizeof(PaletteEntry)));
-    }
-    if (image->palette == nullptr) {
-      fprintf(stderr, "Error: Memory allocation failed for color table\n");
-      free(image);
-      fclose(file);
-      return nullptr;
-    }
-    image->palette_count = static_cast<int32_t>(count);
-    // The palette follows the information header, whatever its size; a
-    // header of 40 bytes or less puts it at offset 54.
-    uint64_t palette_offset = header_size > kInfoHeaderSize
-                                  ? static_cast<uint64_t>(kFileHeaderSize) + header_size
-                                  : kHeadersSize;
-    // An unreachable offset leaves the palette zero, like any short input.
-    if (palette_offset == kHeadersSize || seek_from_start(file, palette_offset)) {
-      // calloc left it zero: entries the file lacks stay 0 without a fill.
-      (void)fread(image->palette, 1, static_cast<size_t>(bytes), file);
-    }
-  }
-
-  // Zero-sized images are refused here as well: there is nothing to resample.
-  int64_t size = pixel_array_size(width, height, bits_per_pixel);
-  if (size > 0) {
-    image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(size), 1));
-  }
-  if (image->pixels == nullptr) {
-    fprintf(stderr, "Error: Memory allocation failed for image data\n");
-    free(image->palette);
-    free(image);
-    fclose(file);
-    return nullptr;
-  }
-  // Missing pixel bytes stay 0 (calloc); a short read is not an error here.
-  if (seek_from_start(file, pixel_data_offset)) {
-    (void)fread(image->pixels, 1, static_cast<size_t>(size), file);
-  }
+  RasterImage* image = read_bmp(file);
   fclose(file);
   return image;
 }
@@ -152,28 +210,9 @@ int save_bmp(const RasterImage* image, const char* path) {
     fprintf(stderr, "Error: Could not open output file '%s'\n", path);
     return 0;
   }
-  uint32_t pixel_bytes = static_cast<uint32_t>(
-      pixel_array_size(image->width, image->height, image->bits_per_pixel));
-  uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
-  uint32_t offset = palette_count * kPaletteEntrySize + kHeadersSize;
-
-  int ok = write_field16(file, kBmpSignature) && write_field32(file, static_cast<uint32_t>(file_size)) &&
-           write_field16(file, 0) && write_field16(file, 0) && write_field32(file, offset) &&
-           write_field32(file, kInfoHeaderSize) &&
-           write_field32(file, static_cast<uint32_t>(image->width)) &&
-           write_field32(file, static_cast<uint32_t>(image->height)) && write_field16(file, 1) &&
-           write_field16(file, image->bits_per_pixel) && write_field32(file, 0) &&
-           write_field32(file, pixel_bytes) && write_field32(file, kPixelsPerMetre) &&
-           write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
-           write_field32(file, palette_count);
-  if (ok && image->palette != nullptr) {
-    ok = fwrite(image->palette, sizeof(PaletteEntry), palette_count, file) == palette_count;
-  }
-  if (ok) {
-    ok = fwrite(image->pixels, 1, pixel_bytes, file) == pixel_bytes;
-  }
+  int written = write_bmp(file, image, file_size);
   // A stream buffers: a full disk may show only when it is flushed and closed.
-  if (!close_written(file) || !ok) {
+  if (!close_written(file) || !written) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
     return 0;
   }
