@@ -24,7 +24,7 @@ ScaleClaim claim_scale(const uint8_t* data, size_t size) {
   uint32_t colors_used = fuzz_le32(data, size, 46);
   uint32_t bits = c.bits_per_pixel;
 
-  if (fuzz_le16(data, size, 0) != 0x4D42 || compression != 0 ||
+  if (fuzz_le16(data, size, 0) != 0x4D42 || header_size < 40 || compression != 0 ||
       !(bits == 2 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) {
     return c;
   }
@@ -45,7 +45,7 @@ ScaleClaim claim_scale(const uint8_t* data, size_t size) {
 
 GrayClaim claim_gray(const uint8_t* data, size_t size) {
   GrayClaim c = {};
-  if (size < 54 || fuzz_le16(data, size, 0) != 0x4D42) return c;
+  if (size < 54 || fuzz_le16(data, size, 0) != 0x4D42 || fuzz_le32(data, size, 14) < 40) return c;
   c.bits_per_pixel = static_cast<int32_t>(fuzz_le16(data, size, 28));
   if ((c.bits_per_pixel != 8 && c.bits_per_pixel != 24) || fuzz_le32(data, size, 30) != 0) {
     return c;

@@ -165,8 +165,9 @@ int main(int argc, char** argv) {
     h.colors_used = 16;
     save(tag(h) + "_colors16.bmp", picture(h));
   }
-  // Larger information headers, with and without palettes.
-  for (uint32_t header_size : {12u, 56u, 108u, 124u}) {
+  // Information headers shorter and longer than 40 bytes, with and without
+  // palettes.
+  for (uint32_t header_size : {0u, 12u, 16u, 39u, 56u, 108u, 124u}) {
     for (uint16_t bits : {8, 24}) {
       Header h;
       h.bits = bits;

@@ -57,6 +57,13 @@ int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
     printf("Error: Cannot read info header\n");
     return 0;
   }
+  // A shorter (OS/2-style) header would have its palette taken for the
+  // fields read here.
+  const uint32_t header_size = le32(info_header + kOffHeaderSize);
+  if (header_size < kInfoHeaderSize) {
+    printf("Error: Unsupported BMP header size: %u\n", static_cast<unsigned>(header_size));
+    return 0;
+  }
   int32_t bits_per_pixel = le16(info_header + kOffBitsPerPixel);
   if (bits_per_pixel != 8 && bits_per_pixel != 24) {
     printf("Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n");

@@ -16,14 +16,14 @@
 // At least 1, at most height (height > 0).
 int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height);
 
-// Reads an uncompressed 8-bit or 24-bit BMP. 8-bit pixel bytes are taken as
-// they are (the palette is not looked at); a 24-bit pixel becomes 255 when
-// the average of its three bytes is above 128, else 0. Row 0 of the result
-// is the picture's top row. Returns the image, owned by the caller, or null:
-// after one message for a file that cannot be opened or read or is not a
-// supported BMP, silently when the image or row buffer cannot be allocated
-// (including sizes create_gray_image refuses). The file is closed and the
-// row buffer released on every path.
+// Reads an uncompressed 8-bit or 24-bit BMP whose information header is 40
+// bytes or longer. 8-bit pixel bytes are taken as they are (the palette is not
+// looked at); a 24-bit pixel becomes 255 when the average of its three bytes is
+// above 128, else 0. Row 0 of the result is the picture's top row. Returns the
+// image, owned by the caller, or null: after one message for a file that cannot
+// be opened or read or is not a supported BMP, silently when the image or row
+// buffer cannot be allocated (including sizes create_gray_image refuses). The
+// file is closed and the row buffer released on every path.
 GrayImage* load_gray_bmp(const char* path);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_LOADER_H

@@ -134,7 +134,12 @@ RasterImage* read_bmp(FILE* file) {
              header.signature);
   } else {
     read_header_fields(file, &header);
-    if (header.compression != 0) {
+    // A shorter (OS/2-style) header would have its palette taken for the
+    // fields above: refused before any of them is trusted.
+    if (header.header_size < kInfoHeaderSize) {
+      snprintf(failure, sizeof failure, "Error: Unsupported BMP header size: %u\n",
+               static_cast<unsigned>(header.header_size));
+    } else if (header.compression != 0) {
       snprintf(failure, sizeof failure, "Error: Compressed BMPs are not supported\n");
     } else if (!supported_depth(header.bits_per_pixel)) {
       snprintf(failure, sizeof failure, "Error: Unsupported bit depth: %d\n",

@@ -5,11 +5,11 @@
 
 #include "raster_image.h"
 
-// Reads an uncompressed 2, 8, 16, 24 or 32-bit BMP. Returns the image, owned
-// by the caller, or null after printing one message to standard error; the
-// file is closed and everything allocated is released on every path.
-// Bytes the file does not have (a short header, palette or pixel array) read
-// as 0 and are not reported.
+// Reads an uncompressed 2, 8, 16, 24 or 32-bit BMP whose information header is
+// 40 bytes or longer. Returns the image, owned by the caller, or null after
+// printing one message to standard error; the file is closed and everything
+// allocated is released on every path. Bytes the file does not have (a short
+// header, palette or pixel array) read as 0 and are not reported.
 RasterImage* load_bmp(const char* path);
 
 // Writes the image as a BMP of its depth with its palette. Returns 1 when

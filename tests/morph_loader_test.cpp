@@ -75,6 +75,10 @@ TEST_F(GrayLoader, RejectsWithOneMessageBeforeAnythingIsPrinted) {
   bitfields24.compression = 3;
   BmpFields rle_and_16 = fields(2, 2, 16);
   rle_and_16.compression = 1;
+  BmpFields os2 = fields(2, 2, 8);
+  os2.header_size = 12;
+  BmpFields short_and_16 = fields(2, 2, 16);
+  short_and_16.header_size = 16;
   const char* depth = "Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n";
   const Case cases[] = {
       {"empty", {}, "Error: Cannot read file header\n"},
@@ -83,6 +87,9 @@ TEST_F(GrayLoader, RejectsWithOneMessageBeforeAnythingIsPrinted) {
       {"MB, short", Bytes(2, 'M'), "Error: Cannot read file header\n"},
       {"14 bytes", Bytes(valid.begin(), valid.begin() + 14), "Error: Cannot read info header\n"},
       {"53 bytes", Bytes(valid.begin(), valid.begin() + 53), "Error: Cannot read info header\n"},
+      {"12-byte header", build_bmp(os2, {}, Bytes(8, 0)), "Error: Unsupported BMP header size: 12\n"},
+      {"header size before depth", build_bmp(short_and_16, {}, Bytes(8, 0)),
+       "Error: Unsupported BMP header size: 16\n"},
       {"1-bit", build_bmp(fields(2, 2, 1), {}, Bytes(8, 0)), depth},
       {"16-bit", build_bmp(fields(2, 2, 16), {}, Bytes(8, 0)), depth},
       {"32-bit", build_bmp(fields(2, 2, 32), {}, Bytes(16, 0)), depth},

@@ -80,6 +80,10 @@ TEST_F(BmpIo, RejectsWhatItCannotReadWithOneMessage) {
   huge.width = 65536;
   huge.height = 65536;
   huge.bits_per_pixel = 8;
+  BmpFields os2;
+  os2.header_size = 12;
+  BmpFields short_and_rle4 = rle4;
+  short_and_rle4.header_size = 16;
   BmpFields palette_too_big;
   palette_too_big.bits_per_pixel = 8;
   palette_too_big.width = 1;
@@ -87,6 +91,8 @@ TEST_F(BmpIo, RejectsWhatItCannotReadWithOneMessage) {
   palette_too_big.colors_used = 1u << 30;  // 4 GiB of entries
   const Case cases[] = {
       {"mb", mb, "Error: Not a valid BMP file (magic: 0x424D)\n"},
+      {"os2", os2, "Error: Unsupported BMP header size: 12\n"},
+      {"short_and_rle4", short_and_rle4, "Error: Unsupported BMP header size: 16\n"},
       {"rle4", rle4, "Error: Compressed BMPs are not supported\n"},
       {"bitfields", bitfields, "Error: Compressed BMPs are not supported\n"},
       {"four", four, "Error: Unsupported bit depth: 4\n"},
@@ -152,8 +158,7 @@ TEST_F(BmpIo, HonoursThePixelOffsetAndFindsThePaletteAfterAnyHeader) {
     size_t gap;
   };
   // 108 and 124 are the V4 and V5 headers most current tools write.
-  // A header size of 40 or less (12 here) still has its palette at offset 54.
-  const Case cases[] = {{40, 0}, {40, 10}, {12, 0}, {108, 0}, {124, 6}};
+  const Case cases[] = {{40, 0}, {40, 10}, {56, 0}, {108, 0}, {124, 6}};
   for (const Case& c : cases) {
     BmpFields f;
     f.header_size = c.header_size;
@@ -201,6 +206,12 @@ TEST_F(BmpIo, MissingBytesReadAsZeroAndAreNotReported) {
   EXPECT_EQ(Bytes(entries, entries + 8), (Bytes{1, 2, 3, 0, 4, 5, 0, 0}));
   EXPECT_EQ(pixel_bytes(r.image), Bytes(12, 0));
   free_image(r.image);
+
+  // Cut before the header-size field: it reads as 0, and is refused.
+  write_file(path("short4.bmp"), Bytes(whole.begin(), whole.begin() + 14));
+  r = load(path("short4.bmp"));
+  EXPECT_EQ(r.image, nullptr);
+  EXPECT_EQ(r.captured.err, "Error: Unsupported BMP header size: 0\n");
 
   // Cut inside the header: the depth reads as 0.
   write_file(path("short3.bmp"), Bytes(whole.begin(), whole.begin() + 20));

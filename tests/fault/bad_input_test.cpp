@@ -90,6 +90,31 @@ Bytes picture(uint16_t bits, int32_t width, int32_t height, uint32_t colors_used
                    random_bytes(test_row_size(columns, bits) * static_cast<size_t>(rows), bits));
 }
 
+// An 8-bit 4 x 2 picture with a short information header as OS/2 tools
+// write it: 12 bytes (16-bit width and height) with 3-byte palette entries,
+// or 16 bytes (32-bit width and height) with 4-byte entries. Palette entry 0
+// is black, so a reader that took 40 header bytes would see no compression.
+Bytes short_header_picture(uint32_t header_size) {
+  const size_t entry = header_size == 12 ? 3 : 4;
+  const uint32_t offset = static_cast<uint32_t>(14 + header_size + 256 * entry);
+  Bytes b = {'B', 'M'};
+  auto put = [&](uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  put(offset + 8, 4);
+  put(0, 4);
+  put(offset, 4);
+  put(header_size, 4);
+  put(4, header_size == 12 ? 2 : 4);
+  put(2, header_size == 12 ? 2 : 4);
+  put(1, 2);
+  put(8, 2);
+  for (uint32_t i = 0; i < 256; ++i) put((255 - i) * 0x10101u, static_cast<int>(entry));
+  Bytes pixels = random_bytes(8, 12);
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  return b;
+}
+
 // Rewrites bytes of an existing file in place: a sweep over 65536 values
 // must not pay for truncating and rewriting the file each time.
 void patch_file(const std::string& path, size_t offset, uint32_t value, size_t bytes) {
@@ -213,6 +238,14 @@ TEST_F(BadInput, ResizerRowsGetTheirMessageAndKeepTheInput) {
       {"empty file", Bytes(), "file", "file", 4, 4, 2, "Error: Not a valid BMP file (magic: 0x0000)\n"},
       {"signature MB", [] { Bytes b = picture(24, 2, 2); b[0] = 'M'; b[1] = 'B'; return b; }(),
        "file", "file", 4, 4, 2, "Error: Not a valid BMP file (magic: 0x424D)\n"},
+      {"12-byte information header", short_header_picture(12), "file", "file", 4, 4, 2,
+       "Error: Unsupported BMP header size: 12\n"},
+      {"16-byte information header", short_header_picture(16), "file", "file", 8, 8, 2,
+       "Error: Unsupported BMP header size: 16\n"},
+      {"header size before compression", [] {
+         BmpFields f; f.width = 4; f.height = 4; f.bits_per_pixel = 4; f.compression = 2;
+         f.header_size = 39; return build_bmp(f, Bytes(64, 0), Bytes(8, 0)); }(), "file", "file",
+       4, 4, 2, "Error: Unsupported BMP header size: 39\n"},
   };
   for (const ResizeCase& row : rows) {
     ++cases;
@@ -342,6 +375,10 @@ TEST_F(BadInput, ResizerTruncatedFileReadsAsZeros) {
       Call got = resize(input, output, 4, 4);
       EXPECT_EQ(got.status, want.status);
       EXPECT_EQ(got.err, want.err);
+      // A file cut before the end of the header-size field reads it as 0.
+      if (length >= 2 && length <= 14) {
+        EXPECT_EQ(got.err, "Error: Unsupported BMP header size: 0\n");
+      }
       EXPECT_EQ(got.out, want.out);
       EXPECT_EQ(read_file(output), want_output);
       EXPECT_EQ(file_exists(output), got.status == VORLIN_RESIZE_OK);
@@ -411,6 +448,14 @@ TEST_F(BadInput, ErosionRowsGetTheirMessageAndKeepTheInput) {
       {"empty file", Bytes(), "file", "file", 1, "Error: Cannot read file header\n", false},
       {"signature MB", [] { Bytes b = picture(8, 2, 2); b[0] = 'M'; b[1] = 'B'; return b; }(),
        "file", "file", 1, "Error: Invalid BMP file (signature mismatch)\n", false},
+      {"12-byte information header", short_header_picture(12), "file", "file", 1,
+       "Loading: {in}\nError: Unsupported BMP header size: 12\n", false},
+      {"16-byte information header", short_header_picture(16), "file", "file", 1,
+       "Loading: {in}\nError: Unsupported BMP header size: 16\n", false},
+      {"header size before depth", [] {
+         BmpFields f; f.width = 4; f.height = 4; f.bits_per_pixel = 16; f.header_size = 0;
+         return build_bmp(f, {}, Bytes(32, 0)); }(), "file", "file", 1,
+       "Loading: {in}\nError: Unsupported BMP header size: 0\n", false},
   };
   for (const ErodeCase& row : rows) {
     ++cases;
