@@ -1,7 +1,42 @@
 // Stream helpers shared by the modules.
 #include "file_io.h"
 
+#include <cerrno>
 #include <cstring>
+
+FILE* open_for_reading(const char* path) {
+  FILE* file = nullptr;
+  do {
+    errno = 0;
+    file = fopen(path, "rb");
+  } while (file == nullptr && errno == EINTR);
+  return file;
+}
+
+size_t read_fully(FILE* file, void* buffer, size_t size) {
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  size_t got = 0;
+  while (got < size) {
+    errno = 0;
+    got += fread(bytes + got, 1, size - got, file);
+    // A signal that arrives while a read waits (on a pipe, say) ends the
+    // read with EINTR and the stream's error flag set; nothing is lost, so
+    // the read goes on. The end of the file and real errors end it here.
+    if (got == size || !ferror(file) || errno != EINTR) {
+      break;
+    }
+    clearerr(file);
+  }
+  return got;
+}
+
+size_t read_or_zero(FILE* file, void* buffer, size_t size) {
+  size_t got = read_fully(file, buffer, size);
+  if (got < size) {
+    memset(static_cast<unsigned char*>(buffer) + got, 0, size - got);
+  }
+  return got;
+}
 
 int seek_from_start(FILE* file, uint64_t offset) {
 #if defined(_WIN32)
@@ -19,12 +54,26 @@ int seek_from_start(FILE* file, uint64_t offset) {
 #endif
 }
 
-size_t read_or_zero(FILE* file, void* buffer, size_t size) {
-  size_t got = fread(buffer, 1, size, file);
-  if (got < size) {
-    memset(static_cast<unsigned char*>(buffer) + got, 0, size - got);
+int reach_offset(FILE* file, uint64_t offset, uint64_t position) {
+  // A regular file seeks to any offset, even one past its end (whose reads
+  // then come up short); a failed seek leaves a pipe's buffered bytes as
+  // they were, so reading forward goes on from where the reads stopped.
+  if (seek_from_start(file, offset)) {
+    return 1;
   }
-  return got;
+  if (offset < position) {
+    return 0;
+  }
+  unsigned char skipped[4096];
+  uint64_t left = offset - position;
+  while (left > 0) {
+    size_t chunk = left < sizeof skipped ? static_cast<size_t>(left) : sizeof skipped;
+    if (read_fully(file, skipped, chunk) < chunk) {
+      return 0;
+    }
+    left -= chunk;
+  }
+  return 1;
 }
 
 int close_written(FILE* file) {

@@ -44,7 +44,7 @@ struct GrayBmpLayout {
 // the file cannot be loaded.
 int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
   uint8_t file_header[kFileHeaderSize];
-  if (fread(file_header, sizeof file_header, 1, file) != 1) {
+  if (read_fully(file, file_header, sizeof file_header) != sizeof file_header) {
     printf("Error: Cannot read file header\n");
     return 0;
   }
@@ -53,7 +53,7 @@ int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
     return 0;
   }
   uint8_t info_header[kInfoHeaderSize];
-  if (fread(info_header, sizeof info_header, 1, file) != 1) {
+  if (read_fully(file, info_header, sizeof info_header) != sizeof info_header) {
     printf("Error: Cannot read info header\n");
     return 0;
   }
@@ -90,8 +90,9 @@ int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
 // silently when the block buffer cannot be allocated, or after naming the
 // first row not read in full. The block is released on every path.
 int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout) {
-  // An offset the stream cannot reach shows up as the first row not read.
-  int positioned = seek_from_start(file, layout.pixel_data_offset);
+  // An offset the stream cannot reach (beyond its end, or behind the
+  // headers on a stream that cannot seek) shows up as the first row not read.
+  int positioned = reach_offset(file, layout.pixel_data_offset, kHeadersSize);
   const int64_t row_size = layout.row_size;
   printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", layout.bits_per_pixel, row_size);
 
@@ -114,7 +115,7 @@ int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout) {
   while (n >= 0 && complete) {
     size_t wanted =
         n + 1 < rows_per_block ? static_cast<size_t>(n) + 1 : static_cast<size_t>(rows_per_block);
-    size_t got = positioned ? fread(block, row_bytes, wanted, file) : 0;
+    size_t got = positioned ? read_fully(file, block, wanted * row_bytes) / row_bytes : 0;
     for (size_t r = 0; r < got; ++r, --n) {
       const uint8_t* row = block + r * row_bytes;
       uint8_t* target = image->pixels + static_cast<size_t>(n) * width_bytes;
@@ -164,7 +165,7 @@ GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
 }  // namespace
 
 GrayImage* load_gray_bmp(const char* path) {
-  FILE* file = fopen(path, "rb");
+  FILE* file = open_for_reading(path);
   if (file == nullptr) {
     printf("Error: Cannot open file '%s'\n", path);
     return nullptr;

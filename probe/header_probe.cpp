@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "bmp_format.h"
+#include "file_io.h"
 
 namespace {
 
 // One field's read: exactly size bytes or the field's message.
 int read_field(FILE* file, uint8_t* bytes, size_t size, const char* message) {
-  if (fread(bytes, 1, size, file) == size) {
+  if (read_fully(file, bytes, size) == size) {
     return 1;
   }
   fputs(message, stderr);
@@ -20,7 +21,7 @@ int read_field(FILE* file, uint8_t* bytes, size_t size, const char* message) {
 
 int read_bmp_header(const char* path, BmpFileHeaderPart* file_header,
                     BmpInfoHeaderPart* info_header) {
-  FILE* file = fopen(path, "rb");
+  FILE* file = open_for_reading(path);
   if (file == nullptr) {
     fprintf(stderr, "Error: Cannot open file '%s'\n", path);
     return 0;

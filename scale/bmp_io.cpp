@@ -76,6 +76,12 @@ void read_header_fields(FILE* file, BmpHeader* header) {
   (void)read_field32(file);  // important colours
 }
 
+// Where the palette starts: right after the information header, which is
+// at least 40 bytes long.
+uint64_t palette_offset(const BmpHeader& header) {
+  return static_cast<uint64_t>(kFileHeaderSize) + header.header_size;
+}
+
 // The palette of a 2- or 8-bit image: colours used entries, or the depth's
 // default when that is 0. Returns 0 only when it cannot be allocated.
 int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
@@ -90,15 +96,11 @@ int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
     return 0;
   }
   image->palette_count = static_cast<int32_t>(count);
-  // The palette follows the information header, whatever its size; a
-  // header of 40 bytes or less puts it at offset 54.
-  uint64_t palette_offset = header.header_size > kInfoHeaderSize
-                                ? static_cast<uint64_t>(kFileHeaderSize) + header.header_size
-                                : kHeadersSize;
-  // An unreachable offset leaves the palette zero, like any short input.
-  if (palette_offset == kHeadersSize || seek_from_start(file, palette_offset)) {
+  // The palette follows the information header, whatever its size. An
+  // unreachable offset leaves the palette zero, like any short input.
+  if (reach_offset(file, palette_offset(header), kHeadersSize)) {
     // calloc left it zero: entries the file lacks stay 0 without a fill.
-    (void)fread(image->palette, 1, static_cast<size_t>(bytes), file);
+    (void)read_fully(file, image->palette, static_cast<size_t>(bytes));
   }
   return 1;
 }
@@ -114,9 +116,17 @@ int read_pixels(FILE* file, RasterImage* image, const BmpHeader& header) {
   if (image->pixels == nullptr) {
     return 0;
   }
-  // Missing pixel bytes stay 0 (calloc); a short read is not an error here.
-  if (seek_from_start(file, header.pixel_data_offset)) {
-    (void)fread(image->pixels, 1, static_cast<size_t>(size), file);
+  // Where the reads before this one left the stream: after the headers,
+  // or after the palette.
+  uint64_t position = kHeadersSize;
+  if (image->palette != nullptr) {
+    position =
+        palette_offset(header) + static_cast<uint64_t>(image->palette_count) * kPaletteEntrySize;
+  }
+  // Missing pixel bytes stay 0 (calloc); a short read is not an error here,
+  // nor is an offset a stream that cannot seek has already passed.
+  if (reach_offset(file, header.pixel_data_offset, position)) {
+    (void)read_fully(file, image->pixels, static_cast<size_t>(size));
   }
   return 1;
 }
@@ -193,7 +203,7 @@ int write_bmp(FILE* file, const RasterImage* image, int64_t file_size) {
 }  // namespace
 
 RasterImage* load_bmp(const char* path) {
-  FILE* file = fopen(path, "rb");
+  FILE* file = open_for_reading(path);
   if (file == nullptr) {
     fprintf(stderr, "Error: Could not open input file '%s'\n", path);
     return nullptr;

@@ -574,88 +574,125 @@ TEST_F(BadInput, ErosionTruncatedFileNamesTheMissingPart) {
   }
 }
 
-// ------------------------------------------------ an input that cannot seek
+// ------------------------------------- pipes, and reads a signal interrupts
 
 #if !defined(_WIN32)
-// A pipe holding the whole file, opened by path through /proc: reads work,
-// every seek fails. The write end stays open during the call, so the bytes
-// must cover every read a module makes before its first seek.
-struct PipeInput {
-  int read_fd = -1;
-  int write_fd = -1;
-  std::string path;
-};
-
-PipeInput pipe_input(const Bytes& bytes) {
-  PipeInput p;
-  int fds[2];
-  if (pipe(fds) != 0) return p;
-  p.read_fd = fds[0];
-  p.write_fd = fds[1];
-  if (write(p.write_fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-    p.path.clear();
-    return p;
-  }
-  p.path = "/proc/self/fd/" + std::to_string(p.read_fd);
-  return p;
-}
-
-void close_pipe(PipeInput& p) {
-  close(p.read_fd);
-  close(p.write_fd);
-}
-
+// How the input reaches a module: as a regular file; through a FIFO fed as
+// fast as it is read; or through a FIFO fed a few bytes at a time while a
+// timer signal interrupts the reads that wait for them.
+enum class Feed { kFile, kFifo, kFifoInterrupted };
 #endif
 
-TEST_F(BadInput, UnseekableInputReadsWhatComesAndNoMore) {
+TEST_F(BadInput, PipesAndInterruptedReadsGiveWhatTheFileGives) {
 #if defined(_WIN32)
-  GTEST_SKIP() << "needs a POSIX pipe opened by path through /proc";
+  GTEST_SKIP() << "needs POSIX FIFOs and interval timers";
 #else
-  // Resizer: a palette behind a 124-byte header and the pixel array are
-  // both reached by a seek, so both stay zero; nothing is reported.
-  {
-    ++cases;
+  struct Row {
+    const char* name;
+    char module;  // 'r' resize to 4 x 3, 'e' erode once, 'p' probe the width
+    Bytes file;
+    bool behind;  // the pixel offset lies in bytes a pipe has already passed
+  };
+  auto with_header = [](uint16_t bits, uint32_t header_size, size_t gap) {
     BmpFields f;
-    f.width = 4;
-    f.height = 2;
-    f.bits_per_pixel = 8;
-    f.header_size = 124;
-    f.colors_used = 2;
-    PipeInput p = pipe_input(build_bmp(f, Bytes(8, 0x77), Bytes(8, 0x55)));
-    ASSERT_FALSE(p.path.empty());
-    Call run = resize(p.path, output, 4, 2);
-    close_pipe(p);
-    EXPECT_EQ(run.status, VORLIN_RESIZE_OK);
-    EXPECT_EQ(run.err, "");
-    Bytes written = read_file(output);
-    ASSERT_EQ(written.size(), 54u + 8u + 8u);
-    EXPECT_EQ(Bytes(written.begin() + 54, written.end()), Bytes(16, 0));
-  }
-  // Erosion: the seek to the pixel offset fails, which shows as the first
-  // stored row not read.
-  for (uint16_t bits : {8, 24}) {
-    ++cases;
-    PipeInput p = pipe_input(picture(bits, 4, 3));
-    ASSERT_FALSE(p.path.empty());
+    f.width = 5;
+    f.height = 3;
+    f.bits_per_pixel = bits;
+    f.header_size = header_size;
+    size_t entries = bits == 2 ? 4 : bits == 8 ? 256 : 0;
+    return build_bmp(f, random_bytes(entries * 4, 3),
+                     random_bytes(test_row_size(5, bits) * 3, bits), gap);
+  };
+  auto cut = [](Bytes b, size_t bytes) { b.resize(b.size() - bytes); return b; };
+  auto first = [](Bytes b, size_t bytes) { b.resize(bytes); return b; };
+  const Row rows[] = {
+      {"8 bits, 16 colours, pixels after the palette", 'r', picture(8, 5, 3, 16), false},
+      {"2 bits, 124-byte header, gap before the pixels", 'r', with_header(2, 124, 9), false},
+      {"24 bits, gap of 7 bytes", 'r', picture(24, 6, 2, 0, 54 + 7), false},
+      {"32 bits, offset beyond the end", 'r', picture(32, 3, 2, 0, 5000), false},
+      {"16 bits, cut in the pixels", 'r', cut(picture(16, 5, 3), 5), false},
+      {"8 bits, larger than a pipe holds", 'r', picture(8, 300, 300), false},
+      {"8 bits, offset inside the palette", 'r', picture(8, 4, 3, 16, 60), true},
+      {"24 bits, offset inside the headers", 'r', picture(24, 4, 3, 0, 30), true},
+      {"8 bits, 256 colours skipped", 'e', picture(8, 5, 3), false},
+      {"24 bits, 108-byte header and a gap", 'e', with_header(24, 108, 5), false},
+      {"24 bits, larger than a pipe holds", 'e', picture(24, 200, 120), false},
+      {"8 bits, cut in a row", 'e', cut(picture(8, 5, 3), 3), false},
+      {"24 bits, offset beyond the end", 'e', picture(24, 4, 2, 0, 5000), false},
+      {"8 bits, offset inside the palette, ahead", 'e', picture(8, 4, 3, 0, 60), false},
+      {"24 bits, offset inside the headers", 'e', picture(24, 4, 3, 0, 30), true},
+      {"whole headers", 'p', picture(24, 77, 5), false},
+      {"cut in the width", 'p', first(picture(24, 77, 5), 20), false},
+  };
+  struct Outcome {
+    Call call;
+    bool output_exists;
+    Bytes output;
+  };
+  long signals = 0;
+  auto run = [&](const Row& row, Feed feed) {
     remove(output.c_str());
-    Call run = erode(p.path, output, 1);
-    close_pipe(p);
-    EXPECT_EQ(run.status, VORLIN_ERODE_FAILED);
-    std::string want = bits == 24 ? "Error: Cannot read 24-bit pixel row 2\n"
-                                  : "Error: Cannot read 8-bit pixel row 2 (expected 4 bytes)\n";
-    EXPECT_TRUE(ends_with(run.out, want)) << run.out;
-    EXPECT_FALSE(file_exists(output));
+    FifoFeed fifo;
+    if (feed == Feed::kFile) {
+      write_file(input, row.file);
+    } else if (feed == Feed::kFifo) {
+      start_fifo_feed(&fifo, input, row.file, row.file.size(), 0);
+    } else {
+      // About 40 chunks, each after a pause of several timer periods.
+      start_fifo_feed(&fifo, input, row.file, std::max<size_t>(61, row.file.size() / 40), 300);
+      start_interrupting(100);
+    }
+    Outcome o;
+    o.call = row.module == 'r'   ? resize(input, output, 4, 3)
+             : row.module == 'e' ? erode(input, output, 1)
+                                 : probe(input, VORLIN_QUERY_WIDTH);
+    if (feed == Feed::kFifoInterrupted) signals += stop_interrupting();
+    if (feed != Feed::kFile) finish_fifo_feed(&fifo);
+    o.output_exists = file_exists(output);
+    if (o.output_exists) o.output = read_file(output);
+    return o;
+  };
+  for (const Row& row : rows) {
+    Outcome file = run(row, Feed::kFile);
+    for (Feed feed : {Feed::kFifo, Feed::kFifoInterrupted}) {
+      ++cases;
+      SCOPED_TRACE(std::string(row.name) +
+                   (feed == Feed::kFifo ? ", FIFO" : ", FIFO with interrupted reads"));
+      Outcome pipe = run(row, feed);
+      if (!row.behind) {
+        EXPECT_EQ(pipe.call.status, file.call.status);
+        EXPECT_EQ(pipe.call.out, file.call.out);
+        EXPECT_EQ(pipe.call.err, file.call.err);
+        EXPECT_EQ(pipe.output_exists, file.output_exists);
+        EXPECT_TRUE(pipe.output == file.output) << "the outputs differ";
+      } else if (row.module == 'r') {
+        // Missing bytes read as 0: the headers and palette as from the
+        // file, every pixel 0.
+        Bytes zeroed = file.output;
+        ASSERT_GE(zeroed.size(), 54u);
+        std::fill(zeroed.begin() + get_le32(zeroed, 10), zeroed.end(), 0);
+        EXPECT_EQ(pipe.call.status, VORLIN_RESIZE_OK);
+        EXPECT_EQ(pipe.call.err, "");
+        EXPECT_TRUE(pipe.output == zeroed) << "the pixels are not all 0";
+      } else {
+        // The first stored row is the first one not read.
+        const uint32_t bits = get_le16(row.file, 28);
+        const int32_t top = static_cast<int32_t>(get_le32(row.file, 22)) - 1;
+        const size_t stride = test_row_size(static_cast<int32_t>(get_le32(row.file, 18)),
+                                            static_cast<int>(bits));
+        std::string want = bits == 24 ? "Error: Cannot read 24-bit pixel row " +
+                                            std::to_string(top) + "\n"
+                                      : "Error: Cannot read 8-bit pixel row " +
+                                            std::to_string(top) + " (expected " +
+                                            std::to_string(stride) + " bytes)\n";
+        EXPECT_EQ(pipe.call.status, VORLIN_ERODE_FAILED);
+        EXPECT_TRUE(ends_with(pipe.call.out, want)) << pipe.call.out;
+        EXPECT_FALSE(pipe.output_exists);
+      }
+    }
   }
-  // Probe: it never seeks.
-  {
-    ++cases;
-    PipeInput p = pipe_input(picture(24, 4, -7));
-    ASSERT_FALSE(p.path.empty());
-    Call run = probe(p.path, VORLIN_QUERY_HEIGHT);
-    close_pipe(p);
-    EXPECT_EQ(run.status, -7);
-    EXPECT_EQ(run.err, "");
-  }
+  // The slow feeds kept the reads waiting while the timer ran.
+  EXPECT_GT(signals, static_cast<long>(sizeof rows / sizeof rows[0]));
 #endif
 }
 

@@ -1,6 +1,8 @@
 // Shared test helpers; see test_support.h.
 #include "test_support.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,11 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <thread>
 #endif
 
 // The few file-system and descriptor calls that differ between POSIX and
@@ -346,3 +352,73 @@ void* load_module_symbol(const char* module_path, const char* symbol) {
 #endif
   return fn;
 }
+
+#if !defined(_WIN32)
+void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
+                     long pause_us) {
+  unlink(path.c_str());
+  if (mkfifo(path.c_str(), 0600) != 0) {
+    perror("mkfifo");
+    abort();
+  }
+  feed->path = path;
+  // The thread inherits this mask: the timer's signals go to the reader,
+  // and a write to a reader that has gone fails with EPIPE, not SIGPIPE.
+  sigset_t blocked, saved;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGALRM);
+  sigaddset(&blocked, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved);
+  feed->writer = new std::thread([path, bytes, chunk, pause_us] {
+    int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    size_t at = 0;
+    while (at < bytes.size()) {
+      size_t n = bytes.size() - at < chunk ? bytes.size() - at : chunk;
+      ssize_t written = write(fd, bytes.data() + at, n);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) break;
+      at += static_cast<size_t>(written);
+      if (pause_us > 0) usleep(static_cast<useconds_t>(pause_us));
+    }
+    close(fd);
+  });
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void finish_fifo_feed(FifoFeed* feed) {
+  std::thread* writer = static_cast<std::thread*>(feed->writer);
+  // A feeder still waiting for a reader gets one, which leaves at once.
+  int fd = open(feed->path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd >= 0) close(fd);
+  writer->join();
+  delete writer;
+  feed->writer = nullptr;
+  unlink(feed->path.c_str());
+}
+
+namespace {
+std::atomic<long> signals_seen{0};
+struct sigaction saved_alarm;
+void count_signal(int) { ++signals_seen; }
+}  // namespace
+
+void start_interrupting(long interval_us) {
+  struct sigaction action = {};
+  action.sa_handler = count_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked read ends with EINTR
+  sigaction(SIGALRM, &action, &saved_alarm);
+  struct itimerval timer = {};
+  timer.it_interval.tv_usec = interval_us;
+  timer.it_value.tv_usec = interval_us;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+long stop_interrupting() {
+  struct itimerval off = {};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &saved_alarm, nullptr);
+  return signals_seen.exchange(0);
+}
+#endif

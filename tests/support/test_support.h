@@ -71,4 +71,27 @@ int32_t random_size(std::mt19937& rng, int32_t max);
 // dlopen a built module and find its export; aborts the test run if missing.
 void* load_module_symbol(const char* module_path, const char* symbol);
 
+#if !defined(_WIN32)
+// A FIFO fed by a thread of its own, as a pipe from another program would
+// be: chunk bytes at a time with a pause of pause_us between chunks (0: no
+// pause). The feeder blocks the interrupting signal below, and stops when
+// the reader goes away early.
+struct FifoFeed {
+  std::string path;
+  void* writer = nullptr;  // the feeding thread
+};
+// Makes the FIFO at path (removing any file there) and starts feeding it.
+void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
+                     long pause_us);
+// Waits for the feeder (a FIFO no reader opened is opened once, so that it
+// ends) and removes the FIFO.
+void finish_fifo_feed(FifoFeed* feed);
+
+// A timer signal every interval_us, handled without SA_RESTART, so that a
+// read blocked on a pipe returns EINTR. stop_interrupting returns how many
+// signals arrived.
+void start_interrupting(long interval_us);
+long stop_interrupting();
+#endif
+
 #endif  // VORLIN_TESTS_TEST_SUPPORT_H
