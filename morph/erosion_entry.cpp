@@ -55,7 +55,7 @@ extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_
   }
 
   printf("Saving: %s\n", output);
-  int saved = save_gray_bmp(current, output);
+  int saved = save_gray_bmp(current, output, input);
   free_gray_image(current);
   if (!saved) {
     return VORLIN_ERODE_FAILED;

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "bmp_format.h"
-#include "file_io.h"
+#include "output_file.h"
 
 namespace {
 
@@ -100,22 +100,22 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
 
 }  // namespace
 
-int save_gray_bmp(const GrayImage* image, const char* path) {
+int save_gray_bmp(const GrayImage* image, const char* path, const char* input_path) {
   // Checked before the file is touched: no size field may wrap.
   const int64_t file_size = gray_bmp_file_size(image->width, image->height);
   if (file_size < 0) {
     printf("Error: Image too large for a BMP file\n");
     return 0;
   }
-  FILE* file = fopen(path, "wb");
-  if (file == nullptr) {
+  OutputFile output;
+  if (!open_output(&output, path, input_path)) {
     printf("Error: Cannot create output file '%s'\n", path);
     return 0;
   }
-  int written = write_gray_bmp(file, image, file_size);
+  int written = write_gray_bmp(output.file, image, file_size);
   // A stream buffers: a full disk may show only when it is flushed and
   // closed. A write that failed earlier has been reported already.
-  int closed = close_written(file);
+  int closed = close_output(&output, written);
   if (written && !closed) {
     printf("Error: Cannot write output file '%s'\n", path);
   }

@@ -16,6 +16,9 @@ int64_t gray_bmp_file_size(int32_t width, int32_t height);
 // line; 0 after printing one message otherwise. An image too large for a
 // BMP is refused before the file is opened; after a failed write the file
 // is left with whatever reached it. The image is not modified.
-int save_gray_bmp(const GrayImage* image, const char* path);
+// input_path names the file the image came from: when path names that same
+// file, the result replaces it only once complete, and a failed write leaves
+// it as it was (see open_output).
+int save_gray_bmp(const GrayImage* image, const char* path, const char* input_path = nullptr);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_WRITER_H

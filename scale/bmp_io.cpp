@@ -6,6 +6,7 @@
 
 #include "bmp_format.h"
 #include "file_io.h"
+#include "output_file.h"
 
 static_assert(sizeof(PaletteEntry) == kPaletteEntrySize, "a palette entry is 4 bytes");
 
@@ -213,21 +214,21 @@ RasterImage* load_bmp(const char* path) {
   return image;
 }
 
-int save_bmp(const RasterImage* image, const char* path) {
+int save_bmp(const RasterImage* image, const char* path, const char* input_path) {
   // Checked before the file is touched: no size field may wrap.
   int64_t file_size = bmp_file_size(image);
   if (file_size < 0) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
     return 0;
   }
-  FILE* file = fopen(path, "wb");
-  if (file == nullptr) {
+  OutputFile output;
+  if (!open_output(&output, path, input_path)) {
     fprintf(stderr, "Error: Could not open output file '%s'\n", path);
     return 0;
   }
-  int written = write_bmp(file, image, file_size);
+  int written = write_bmp(output.file, image, file_size);
   // A stream buffers: a full disk may show only when it is flushed and closed.
-  if (!close_written(file) || !written) {
+  if (!close_output(&output, written)) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
     return 0;
   }

@@ -15,6 +15,9 @@ RasterImage* load_bmp(const char* path);
 // Writes the image as a BMP of its depth with its palette. Returns 1 when
 // every byte reached the file, 0 after printing why it could not be opened or
 // written (a partial file is left as it is). The image is not modified.
-int save_bmp(const RasterImage* image, const char* path);
+// input_path names the file the image came from: when path names that same
+// file, the result replaces it only once complete, and a failed write leaves
+// it as it was (see open_output).
+int save_bmp(const RasterImage* image, const char* path, const char* input_path = nullptr);
 
 #endif  // VORLIN_SCALE_BMP_IO_H

@@ -46,7 +46,7 @@ extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar
   }
 
   int32_t status = VORLIN_RESIZE_SAVE_FAILED;
-  if (save_bmp(result, output)) {
+  if (save_bmp(result, output, input)) {
     printf("Saved: %s (%dx%d, %d-bit)\n", output, result->width, result->height,
            result->bits_per_pixel);
     status = VORLIN_RESIZE_OK;

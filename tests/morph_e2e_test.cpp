@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "vorlin/vorlin.h"
@@ -110,6 +111,17 @@ TEST_F(ErosionExport, PassesOutsideOneToHundredAreRejectedAfterTheBanner) {
     EXPECT_EQ(call.captured.out.substr(call.captured.out.size() - 18), "Erosion complete!\n");
     EXPECT_TRUE(file_exists(output));
   }
+}
+
+TEST_F(ErosionExport, AnOutputNamingTheInputIsReplacedByTheResult) {
+  write_dot_input();
+  ASSERT_EQ(erode(input, output, 2).status, VORLIN_ERODE_OK);
+  Bytes separate = read_file(output);
+  remove(output.c_str());
+  Call call = erode(input, input, 2);
+  EXPECT_EQ(call.status, VORLIN_ERODE_OK);
+  EXPECT_EQ(read_file(input), separate);
+  EXPECT_EQ(list_dir(dir), std::vector<std::string>{"in.bmp"});
 }
 
 TEST_F(ErosionExport, FailuresPrintTheirReasonAndReturnOne) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "vorlin/vorlin.h"
@@ -151,6 +153,25 @@ TEST_F(ResizeExport, NonAsciiPathsReachTheFileSystemAsUtf8) {
   EXPECT_EQ(call.status, VORLIN_RESIZE_OK);
   EXPECT_EQ(call.captured.out.rfind("Loaded: " + printed + " (2x2, 24-bit)\n", 0), 0u);
   EXPECT_TRUE(file_exists(output));
+}
+
+TEST_F(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
+  // Written beside the input and moved over it once complete: the result is
+  // the one a separate output gets, and nothing else is left in the folder.
+  for (uint16_t bits : {8, 24}) {
+    make_input(5, 3, bits);
+    ASSERT_EQ(resize(input, output, 9, 4).status, VORLIN_RESIZE_OK);
+    Bytes separate = read_file(output);
+    remove(output.c_str());
+    for (const std::string& same : {input, dir + "/./in.bmp"}) {
+      Call call = resize(input, same, 9, 4);
+      EXPECT_EQ(call.status, VORLIN_RESIZE_OK) << same;
+      EXPECT_EQ(call.captured.err, "");
+      EXPECT_EQ(read_file(input), separate) << same;
+      EXPECT_EQ(list_dir(dir), std::vector<std::string>{"in.bmp"});
+      make_input(5, 3, bits);
+    }
+  }
 }
 
 TEST_F(ResizeExport, PaletteAndDepthCarryThroughAResize) {

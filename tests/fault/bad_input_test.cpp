@@ -11,11 +11,13 @@
 #if defined(_WIN32)
 #include <direct.h>
 #else
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -693,6 +695,103 @@ TEST_F(BadInput, PipesAndInterruptedReadsGiveWhatTheFileGives) {
   }
   // The slow feeds kept the reads waiting while the timer ran.
   EXPECT_GT(signals, static_cast<long>(sizeof rows / sizeof rows[0]));
+#endif
+}
+
+// ------------------------------------------- an output that names the input
+
+TEST_F(BadInput, AnOutputNamingTheInputReplacesItOnlyWhenComplete) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "needs POSIX links and file size limits";
+#else
+  // The output names the input by the same path, another spelling of it, a
+  // link to it, or a second hard link. A file size limit stands in for a
+  // disk that fills up: the result (4854 bytes resized, 2678 eroded) does
+  // not fit under it, the messages do.
+  const std::string link = dir + "/link.bmp";
+  const std::string far_link = subdir + "/far.bmp";
+  const std::string hard = dir + "/hard.bmp";
+  ASSERT_EQ(symlink(input.c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink("../in.bmp", far_link.c_str()), 0);
+  struct Row {
+    const char* name;
+    char module;  // 'r' resize to 40 x 40 at 24 bits, 'e' erode 40 x 40 at 8 bits once
+    std::string out;
+    long limit;   // file size limit in bytes, 0 for none
+  };
+  const Row rows[] = {
+      {"resize, same path", 'r', input, 0},
+      {"resize, same path spelled another way", 'r', dir + "/./a-directory/../in.bmp", 0},
+      {"resize, a link to the input", 'r', link, 0},
+      {"resize, a relative link in another directory", 'r', far_link, 0},
+      {"resize, same path, disk full", 'r', input, 2000},
+      {"resize, a link to the input, disk full", 'r', link, 2000},
+      {"erode, same path", 'e', input, 0},
+      {"erode, a link to the input", 'e', link, 0},
+      {"erode, same path, disk full", 'e', input, 1200},
+      {"erode, a link to the input, disk full", 'e', far_link, 1200},
+      {"resize, a second hard link", 'r', hard, 0},
+  };
+  std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    const Bytes original = row.module == 'r' ? picture(24, 4, 4) : picture(8, 40, 40);
+    write_file(input, original);
+    ASSERT_EQ(chmod(input.c_str(), 0640), 0);
+    remove(output.c_str());
+    Call separate = row.module == 'r' ? resize(input, output, 40, 40) : erode(input, output, 1);
+    const int32_t ok = row.module == 'r' ? int32_t{VORLIN_RESIZE_OK} : int32_t{VORLIN_ERODE_OK};
+    ASSERT_EQ(separate.status, ok);
+    const Bytes result = read_file(output);
+    ASSERT_EQ(remove(output.c_str()), 0);
+    remove(hard.c_str());
+    if (row.out == hard) {
+      ASSERT_EQ(::link(input.c_str(), hard.c_str()), 0);
+    }
+    const std::vector<std::string> names = list_dir(dir);
+
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (row.limit > 0) {
+      struct rlimit limited = saved;
+      limited.rlim_cur = static_cast<rlim_t>(row.limit);
+      setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    Call run = row.module == 'r' ? resize(input, row.out, 40, 40) : erode(input, row.out, 1);
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    // Nothing is left beside the input either way.
+    EXPECT_EQ(list_dir(dir), names);
+    EXPECT_EQ(list_dir(subdir), std::vector<std::string>{"far.bmp"});
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+    if (row.limit > 0) {
+      EXPECT_EQ(read_file(input), original) << "the input changed";
+      if (row.module == 'r') {
+        EXPECT_EQ(run.status, VORLIN_RESIZE_SAVE_FAILED);
+        EXPECT_EQ(run.err, "Error: Could not write output file '" + row.out + "'\n");
+      } else {
+        EXPECT_EQ(run.status, VORLIN_ERODE_FAILED);
+        EXPECT_TRUE(ends_with(run.out, "Error: Cannot write output file '" + row.out + "'\n"))
+            << run.out;
+      }
+    } else if (row.out == hard) {
+      // The result takes the output's name; the input's name keeps the picture.
+      EXPECT_EQ(run.status, VORLIN_RESIZE_OK);
+      EXPECT_EQ(read_file(hard), result);
+      EXPECT_EQ(read_file(input), original);
+    } else {
+      EXPECT_EQ(run.status, ok);
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(read_file(input), result) << "the input was not replaced by the result";
+      ASSERT_EQ(stat(input.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0640u) << "the permissions changed";
+    }
+  }
+  std::signal(SIGXFSZ, SIG_DFL);
+  remove(hard.c_str());
 #endif
 }
 

@@ -1,6 +1,7 @@
 // Shared test helpers; see test_support.h.
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -177,6 +179,32 @@ void write_file(const std::string& path, const Bytes& bytes) {
 }
 
 bool file_exists(const std::string& path) { return path_exists(path); }
+
+std::vector<std::string> list_dir(const std::string& dir) {
+  std::vector<std::string> names;
+#if defined(_WIN32)
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((widen(dir) + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = narrow(entry.cFileName);
+      if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+#else
+  DIR* d = opendir(dir.c_str());
+  if (d != nullptr) {
+    while (struct dirent* entry = readdir(d)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+#endif
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::wstring widen(const std::string& utf8) {
   std::wstring wide;
