@@ -10,8 +10,9 @@
 #include "path_convert.h"
 #include "vorlin/vorlin.h"
 
-extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
-                                         int32_t passes) {
+namespace {
+
+int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_t passes) {
   printf("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n");
 
   char input[kPathBufferSize];
@@ -62,4 +63,15 @@ extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_
   }
   printf("Erosion complete!\n");
   return VORLIN_ERODE_OK;
+}
+
+}  // namespace
+
+extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
+                                         int32_t passes) {
+  int32_t status = erode_call(input_path, output_path, passes);
+  // Every line of the call is out when the host gets the status, even if it
+  // writes to the same stream.
+  fflush(stdout);
+  return status;
 }

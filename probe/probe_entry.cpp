@@ -9,7 +9,9 @@
 #include "path_convert.h"
 #include "vorlin/vorlin.h"
 
-extern "C" VORLIN_API int32_t BMPSizeChecker(const wchar_t* path, int32_t query) {
+namespace {
+
+int32_t probe_call(const wchar_t* path, int32_t query) {
   // The converted temporary is used as it is, so a path of any length works.
   // A null pointer converts to ""; a temporary that could not be allocated is
   // treated the same way, so either fails to open like any missing file.
@@ -34,4 +36,15 @@ extern "C" VORLIN_API int32_t BMPSizeChecker(const wchar_t* path, int32_t query)
     default:
       return VORLIN_PROBE_NO_ANSWER;
   }
+}
+
+}  // namespace
+
+extern "C" VORLIN_API int32_t BMPSizeChecker(const wchar_t* path, int32_t query) {
+  int32_t answer = probe_call(path, query);
+  // Every line of the call is out when the host gets the answer, even if it
+  // writes to the same streams or merges them.
+  fflush(stdout);
+  fflush(stderr);
+  return answer;
 }

@@ -9,8 +9,10 @@
 #include "raster_image.h"
 #include "vorlin/vorlin.h"
 
-extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar_t* output_path,
-                                          int32_t width, int32_t height) {
+namespace {
+
+int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32_t width,
+                    int32_t height) {
   char input[kPathBufferSize];
   char output[kPathBufferSize];
   // Both conversions come before any check; an over-long path is reported
@@ -53,5 +55,17 @@ extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar
   }
   free_image(source);
   free_image(result);
+  return status;
+}
+
+}  // namespace
+
+extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar_t* output_path,
+                                          int32_t width, int32_t height) {
+  int32_t status = resize_call(input_path, output_path, width, height);
+  // Every line of the call is out when the host gets the status, even if it
+  // writes to the same streams or merges them.
+  fflush(stdout);
+  fflush(stderr);
   return status;
 }

@@ -19,6 +19,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -792,6 +793,46 @@ TEST_F(BadInput, AnOutputNamingTheInputReplacesItOnlyWhenComplete) {
   }
   std::signal(SIGXFSZ, SIG_DFL);
   remove(hard.c_str());
+#endif
+}
+
+// ------------------------------------------------ streams flushed on return
+
+TEST_F(BadInput, EveryLineIsOutWhenTheStatusComesBack) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "switches the streams' buffering after use, which glibc allows";
+#else
+  // A host whose streams are fully buffered (a pipe, a file) sees every line
+  // of a call in the file before it prints anything of its own.
+  write_file(input, picture(8, 4, 4));
+  struct Row {
+    const char* name;
+    std::function<int32_t()> call;
+  };
+  const std::wstring in = widen(input), out = widen(output), none = widen(dir + "/none.bmp");
+  const Row rows[] = {
+      {"resize", [&] { return resize_fn()(in.c_str(), out.c_str(), 3, 3); }},
+      {"resize, error", [&] { return resize_fn()(none.c_str(), out.c_str(), 3, 3); }},
+      {"erode", [&] { return erode_fn()(in.c_str(), out.c_str(), 2); }},
+      {"erode, error", [&] { return erode_fn()(none.c_str(), out.c_str(), 2); }},
+      {"probe, error", [&] { return probe_fn()(none.c_str(), VORLIN_QUERY_WIDTH); }},
+  };
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    begin_capture();
+    // Standard error is unbuffered: it takes a buffer of its own.
+    static char err_buffer[BUFSIZ];
+    setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+    setvbuf(stderr, err_buffer, _IOFBF, sizeof err_buffer);
+    row.call();
+    Captured seen = peek_capture();
+    setvbuf(stderr, nullptr, _IONBF, 0);
+    Captured all = end_capture();
+    EXPECT_FALSE(all.out.empty() && all.err.empty());
+    EXPECT_EQ(seen.out, all.out);
+    EXPECT_EQ(seen.err, all.err);
+  }
 #endif
 }
 

@@ -265,6 +265,12 @@ void begin_capture() {
   saved_err = redirect(2, err_path);
 }
 
+Captured peek_capture() {
+  Bytes out = read_file(out_path);
+  Bytes err = read_file(err_path);
+  return {std::string(out.begin(), out.end()), std::string(err.begin(), err.end())};
+}
+
 Captured end_capture() {
   fflush(stdout);
   fflush(stderr);

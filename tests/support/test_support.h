@@ -29,6 +29,8 @@ struct Captured {
 };
 void begin_capture();
 Captured end_capture();
+// What has reached the capture files so far, without flushing anything.
+Captured peek_capture();
 
 // Header fields of a BMP to build; pixel_data_offset and file_size of 0 are
 // filled in from the palette and pixel sizes.
