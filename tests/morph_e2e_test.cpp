@@ -118,8 +118,11 @@ TEST_F(ErosionExport, AnOutputNamingTheInputIsReplacedByTheResult) {
   ASSERT_EQ(erode(input, output, 2).status, VORLIN_ERODE_OK);
   Bytes separate = read_file(output);
   remove(output.c_str());
+  const std::string before = file_identity(input);
+  ASSERT_FALSE(before.empty());
   Call call = erode(input, input, 2);
   EXPECT_EQ(call.status, VORLIN_ERODE_OK);
+  EXPECT_NE(file_identity(input), before) << "written into the input itself";
   EXPECT_EQ(read_file(input), separate);
   EXPECT_EQ(list_dir(dir), std::vector<std::string>{"in.bmp"});
 }

@@ -164,7 +164,10 @@ TEST_F(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
     Bytes separate = read_file(output);
     remove(output.c_str());
     for (const std::string& same : {input, dir + "/./in.bmp"}) {
+      const std::string before = file_identity(input);
+      ASSERT_FALSE(before.empty());
       Call call = resize(input, same, 9, 4);
+      EXPECT_NE(file_identity(input), before) << "written into the input itself";
       EXPECT_EQ(call.status, VORLIN_RESIZE_OK) << same;
       EXPECT_EQ(call.captured.err, "");
       EXPECT_EQ(read_file(input), separate) << same;

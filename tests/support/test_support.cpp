@@ -180,6 +180,25 @@ void write_file(const std::string& path, const Bytes& bytes) {
 
 bool file_exists(const std::string& path) { return path_exists(path); }
 
+std::string file_identity(const std::string& path) {
+#if defined(_WIN32)
+  HANDLE handle = CreateFileW(widen(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL found = GetFileInformationByHandle(handle, &info);
+  CloseHandle(handle);
+  if (!found) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+         ":" + std::to_string(info.nFileIndexLow);
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+#endif
+}
+
 std::vector<std::string> list_dir(const std::string& dir) {
   std::vector<std::string> names;
 #if defined(_WIN32)

@@ -16,6 +16,9 @@ std::string make_temp_dir();
 Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 bool file_exists(const std::string& path);
+// Which file a path names (device and inode, or volume and file index),
+// through any links; empty when there is none.
+std::string file_identity(const std::string& path);
 // The names in a directory ("." and ".." left out), sorted.
 std::vector<std::string> list_dir(const std::string& dir);
 // UTF-8 to the platform's wide characters.
