@@ -452,7 +452,6 @@ void finish_fifo_feed(FifoFeed* feed) {
 
 namespace {
 std::atomic<long> signals_seen{0};
-struct sigaction saved_alarm;
 void count_signal(int) { ++signals_seen; }
 }  // namespace
 
@@ -461,7 +460,7 @@ void start_interrupting(long interval_us) {
   action.sa_handler = count_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked read ends with EINTR
-  sigaction(SIGALRM, &action, &saved_alarm);
+  sigaction(SIGALRM, &action, nullptr);
   struct itimerval timer = {};
   timer.it_interval.tv_usec = interval_us;
   timer.it_value.tv_usec = interval_us;
@@ -471,7 +470,13 @@ void start_interrupting(long interval_us) {
 long stop_interrupting() {
   struct itimerval off = {};
   setitimer(ITIMER_REAL, &off, nullptr);
-  sigaction(SIGALRM, &saved_alarm, nullptr);
+  // Ignored rather than back to the default, which would end the process:
+  // a signal may still be pending (valgrind delivers them late), and
+  // ignoring it discards it.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGALRM, &ignore, nullptr);
   return signals_seen.exchange(0);
 }
 #endif
