@@ -18,20 +18,20 @@ quietly() {
   return "$status"
 }
 
-# configure DIR CMAKE-ARGS...: configures the build tree DIR (CMAKE-ARGS name
+# cmake_configure DIR CMAKE-ARGS...: configures the build tree DIR (CMAKE-ARGS name
 # the preset or the source and build directories); says so the first time,
 # when it takes a while; its output goes to DIR/configure.log.
-configure() {
+cmake_configure() {
   local dir=$1
   shift
   [[ -f $dir/CMakeCache.txt ]] || echo "Configuring $dir ..."
   quietly "$dir/configure.log" cmake "$@"
 }
 
-# build DIR CMAKE-BUILD-ARGS...: builds, showing each file compiled or
+# cmake_build DIR CMAKE-BUILD-ARGS...: builds, showing each file compiled or
 # linked, warnings and errors, under one heading line; make's bookkeeping
 # (targets already up to date, dependency scans) is left out.
-build() {
+cmake_build() {
   local dir=$1
   shift
   cmake --build "$@" 2>&1 | build_progress "$dir"
