@@ -20,6 +20,13 @@ function(vorlin_target_defaults target)
   target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64)
 endfunction()
 
+# Writes a generated file only when its content changes: a file the linker
+# reads (version script, .def) that is rewritten at every configure would
+# relink its module at every build.
+function(vorlin_write_if_changed path content)
+  file(CONFIGURE OUTPUT ${path} CONTENT "${content}" @ONLY)
+endfunction()
+
 # vorlin_module(NAME Scale EXPORT BMPResizers OBJECTS vorlin_scale_obj)
 # Builds libVorlin<NAME>.so (Vorlin<NAME>.dll on Windows) from the subsystem's
 # objects and its own copy of common/, exporting only the named function, and
@@ -43,7 +50,7 @@ function(vorlin_module)
     # Undecorated export by a .def file, the module's version resource, and
     # the start-up routine the DLL entry point calls.
     set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
-    file(WRITE ${def} "LIBRARY ${target}\nEXPORTS\n    ${M_EXPORT}\n")
+    vorlin_write_if_changed(${def} "LIBRARY ${target}\nEXPORTS\n    ${M_EXPORT}\n")
     set(VORLIN_RC_NAME ${target})
     set(VORLIN_RC_VERSION_TEXT
       "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
@@ -58,7 +65,7 @@ function(vorlin_module)
     # The version script is a second guard behind hidden visibility: even a
     # symbol that slips through (a runtime template, a static library) stays local.
     set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-    file(WRITE ${map} "{\n  global:\n    ${M_EXPORT};\n  local:\n    *;\n};\n")
+    vorlin_write_if_changed(${map} "{\n  global:\n    ${M_EXPORT};\n  local:\n    *;\n};\n")
     target_link_options(${target} PRIVATE
       "LINKER:--version-script=${map}" "LINKER:--no-undefined" "LINKER:--exclude-libs,ALL")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})

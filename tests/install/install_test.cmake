@@ -1,9 +1,10 @@
 # cmake -DSTEP=install|consume|host -DBUILD_DIR=... -DWORK_DIR=... [-DSOURCE_DIR=... -DCONSUMER_DIR=...
 #       -DC_COMPILER=... -DLINK_FLAGS=... -DPKG_CONFIG=...] -P install_test.cmake
 # The install tests, one step each: install the build tree into WORK_DIR/prefix
-# and check its layout; build the consumer against it with find_package and
-# with pkg-config and run both; run the installed host, which must find the
-# installed modules beside itself.
+# and check its layout; run the README's commands for an installed Vorlin
+# (find_package, pkg-config, dlopen) on the example programs beside this
+# file, and the programs they build; run the installed host, which must find
+# the installed modules beside itself. No step sets LD_LIBRARY_PATH.
 cmake_minimum_required(VERSION 3.25)
 set(prefix ${WORK_DIR}/prefix)
 
@@ -14,13 +15,6 @@ function(run)
     message(FATAL_ERROR "${command}\nexited ${status}\n${out}${err}")
   endif()
   set(run_output "${out}" PARENT_SCOPE)
-endfunction()
-
-# The modules print their progress; the consumer's own verdict comes last.
-function(expect_verdict what output)
-  if(NOT output MATCHES "consumer: all modules answered\n$")
-    message(FATAL_ERROR "${what}: no verdict at the end of its output:\n${output}")
-  endif()
 endfunction()
 
 function(expect_equal what got want)
@@ -57,31 +51,63 @@ if(STEP STREQUAL "install")
   expect_equal("installed header matches the source" "${installed_header}" "${source_header}")
 
 elseif(STEP STREQUAL "consume")
-  # find_package: the consumer's own CMake project, against the installed tree only.
-  set(build ${WORK_DIR}/consumer-cmake)
-  file(REMOVE_RECURSE ${build} ${WORK_DIR}/run-cmake ${WORK_DIR}/run-pkg-config)
-  file(MAKE_DIRECTORY ${WORK_DIR}/run-cmake ${WORK_DIR}/run-pkg-config)
-  run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
-      -DCMAKE_C_COMPILER=${C_COMPILER} "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}"
-      -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
-  run(${CMAKE_COMMAND} --build ${build})
-  run(${build}/vorlin_consumer ${WORK_DIR}/run-cmake)
-  expect_verdict("consumer built with find_package" "${run_output}")
+  # The README's commands for a prefix outside the loader's path, as they
+  # stand there with this prefix in place of /opt/vorlin, run by bash in a
+  # copy of the example project. The programs must find the modules through
+  # their run paths alone.
+  set(project_dir ${WORK_DIR}/app)
+  file(REMOVE_RECURSE ${project_dir})
+  file(COPY ${CONSUMER_DIR}/ DESTINATION ${project_dir} FILES_MATCHING PATTERN "*.c" PATTERN "*.h"
+       PATTERN "CMakeLists.txt")
+  # `cc` is this build's C compiler with its link flags (a sanitizer build's
+  # modules need the sanitizer's run-time in the program too).
+  set(tools ${WORK_DIR}/tools)
+  file(MAKE_DIRECTORY ${tools})
+  file(CONFIGURE OUTPUT ${tools}/cc
+       CONTENT "#!/bin/sh\nexec '${C_COMPILER}' \"$@\" ${LINK_FLAGS}\n" @ONLY)
+  file(CHMOD ${tools}/cc PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  set(ENV{PATH} "${tools}:$ENV{PATH}")
+  set(ENV{CC} ${tools}/cc)
+  unset(ENV{LD_LIBRARY_PATH})
+  unset(ENV{PKG_CONFIG_PATH})
+  unset(ENV{PKG_CONFIG_LIBDIR})
+  unset(ENV{CMAKE_PREFIX_PATH})
 
-  # pkg-config: a plain compiler command with the flags the .pc files give.
-  set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
-  set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
-  run(${PKG_CONFIG} --cflags --libs vorlin-scale vorlin-morph vorlin-probe)
-  string(STRIP "${run_output}" flags)
-  separate_arguments(flags UNIX_COMMAND "${flags}")
-  separate_arguments(link_flags UNIX_COMMAND "${LINK_FLAGS}")
-  run(${PKG_CONFIG} --modversion vorlin-scale)
-  expect_equal("pkg-config version" "${run_output}" "1.0.0.1\n")
-  set(program ${WORK_DIR}/consumer-pkg-config)
-  run(${C_COMPILER} ${CONSUMER_DIR}/consumer.c ${flags} ${link_flags} -o ${program})
-  set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
-  run(${program} ${WORK_DIR}/run-pkg-config)
-  expect_verdict("consumer built with pkg-config" "${run_output}")
+  file(READ ${SOURCE_DIR}/README.md readme)
+  set(routes cmake pkg-config dlopen)
+  if(LINK_FLAGS MATCHES "-fsanitize=")
+    # A sanitizer's run-time intercepts dlopen and makes the call itself, so
+    # the loader searches the run-time's run path instead of the program's.
+    list(REMOVE_ITEM routes dlopen)
+    message(STATUS "dlopen route not run: a sanitizer build's dlopen ignores the program's run path")
+  endif()
+  foreach(route IN LISTS routes)
+    set(marker "<!-- install test: ${route} -->\n```sh\n")
+    string(FIND "${readme}" "${marker}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "README.md has no block after '<!-- install test: ${route} -->'")
+    endif()
+    string(LENGTH "${marker}" length)
+    math(EXPR at "${at} + ${length}")
+    string(SUBSTRING "${readme}" ${at} -1 rest)
+    string(FIND "${rest}" "```" end)
+    string(SUBSTRING "${rest}" 0 ${end} commands)
+    string(REPLACE "/opt/vorlin" "${prefix}" commands "${commands}")
+    file(WRITE ${WORK_DIR}/${route}.sh "set -ex\n${commands}")
+    run(bash ${WORK_DIR}/${route}.sh WORKING_DIRECTORY ${project_dir})
+    if(route STREQUAL "dlopen")
+      set(verdict "dlopen_app: all modules answered\n")
+    else()
+      set(verdict "app: all modules answered\n")
+    endif()
+    string(FIND "${run_output}" "${verdict}" found REVERSE)
+    string(LENGTH "${run_output}" total)
+    string(LENGTH "${verdict}" verdict_length)
+    math(EXPR verdict_at "${total} - ${verdict_length}")
+    if(NOT found EQUAL verdict_at)
+      message(FATAL_ERROR "README ${route} route: no '${verdict}' at the end of:\n${run_output}")
+    endif()
+  endforeach()
 
 elseif(STEP STREQUAL "host")
   # The installed host loads the installed modules from ../lib beside it.
@@ -90,6 +116,11 @@ elseif(STEP STREQUAL "host")
   set(dir ${WORK_DIR}/run-host)
   file(REMOVE_RECURSE ${dir})
   set(host ${prefix}/bin/vorlin)
+  run(${host} --version)
+  file(REAL_PATH ${prefix}/bin bin)  # as the host sees its own directory
+  set(lib ${bin}/../lib)
+  expect_equal("the installed host's --version" "${run_output}"
+    "vorlin 1.0.0.1\nVorlinScale: ${lib}/libVorlinScale.so\nVorlinMorph: ${lib}/libVorlinMorph.so\nVorlinProbe: ${lib}/libVorlinProbe.so\n")
   run(${host} demo ${dir})
   string(FIND "${run_output}" "Modules: VorlinScale found, VorlinMorph found, VorlinProbe found\n"
          found)
