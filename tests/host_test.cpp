@@ -282,7 +282,7 @@ TEST_F(Host, VersionShowsTheModuleFilesAndAFileThatWillNotLoadIsTheHostsFailure)
       {modules, "\nVorlinProbe: " + modules + probe_file + "\n", 0, ""},
       {none, "\nVorlinProbe: not found in " + none + "\n", 3,
        "vorlin: module VorlinProbe not found in: " + none + "\n"},
-      {broken, "\nVorlinProbe: cannot be loaded: " + broken + probe_file + ": ", 4,
+      {broken, "\nVorlinProbe: cannot be loaded: " + broken + probe_file + ": ", 5,
        "vorlin: cannot load module VorlinProbe: " + broken + probe_file + ": "},
   };
   for (const auto& c : cases) {
@@ -309,7 +309,7 @@ TEST_F(Host, DemoEndsWithWhereThePicturesAreOrSaysWhyItCannotStart) {
 
   // A directory under a file cannot be made: the host's failure, not a module's.
   HostRun blocked = run_host({"demo", input + "/demo"});
-  EXPECT_EQ(blocked.status, 4);
+  EXPECT_EQ(blocked.status, 5);
   EXPECT_EQ(blocked.err.rfind("vorlin: cannot create directory " + input + "/demo: ", 0), 0u);
 }
 
