@@ -10,6 +10,12 @@
 #include "path_convert.h"
 #include "vorlin/vorlin.h"
 
+namespace {
+
+void print_pass_done(int32_t pass, void* /*context*/) { printf("  Pass %d complete\n", pass); }
+
+}  // namespace
+
 extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
                                          int32_t passes) {
   printf("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n");
@@ -41,8 +47,11 @@ extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_
   }
 
   printf("Applying %d erosion pass(es)...\n", passes);
-  // Each pass reads the previous result; at most two images are alive.
-  for (int32_t k = 1; k <= passes; ++k) {
+  // All passes in place, in one image. Without the scratch for that, pass
+  // after pass into a new image: each reads the previous result, and at
+  // most two images are alive.
+  const int in_place = erode_passes(current, passes, print_pass_done, nullptr);
+  for (int32_t k = 1; !in_place && k <= passes; ++k) {
     GrayImage* next = erode_once(current);
     if (next == nullptr) {
       printf("Error: Erosion failed at pass %d\n", k);
