@@ -49,7 +49,7 @@ VORLIN_SSE2 inline __m128i bytes_of_bits(uint32_t mask) {
   spread = _mm_unpacklo_epi8(spread, spread);   // l l h h
   spread = _mm_unpacklo_epi16(spread, spread);  // l l l l h h h h
   spread = _mm_unpacklo_epi32(spread, spread);  // l x 8, h x 8
-  const __m128i bits = _mm_set1_epi64x(0x8040201008040201LL);
+  const __m128i bits = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
   return _mm_cmpeq_epi8(_mm_and_si128(spread, bits), bits);
 }
 
