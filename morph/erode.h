@@ -24,18 +24,19 @@ GrayImage* erode_once_reference(const GrayImage* source);
 // Told that pass `pass` (1-based) has been applied to the whole image.
 typedef void (*ErodePassDone)(int32_t pass, void* context);
 
-// passes (at least 1) passes in place: the image ends as passes chained
-// erode_once calls would leave it. pass_done (may be null) is called for
-// pass 1, 2, ... passes in order, each once that pass is done; it may come
-// for several passes at once, and for all that remain once a pass changes
-// nothing. Returns 1, or 0 without touching the image or calling pass_done
-// when the scratch (bit planes of a band of rows, about 2 MiB at most)
-// cannot be allocated. Prints nothing.
+// passes passes in place: the image ends as passes chained erode_once calls
+// would leave it. pass_done (may be null) is called for pass 1, 2, ...
+// passes in order, each once that pass has been applied to the whole image;
+// several may come at once, and all that remain once a pass changes nothing.
+// Returns 1, or 0 without touching the image or calling pass_done when the
+// scratch (bit planes of a band of rows: at most 2 MiB, or about 4 bytes a
+// pixel of one row for rows over 550,000 pixels wide) cannot be allocated.
+// Prints nothing.
 int erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context);
 
 // erode_passes with the given kernels (available), running at most
 // max_levels passes (at least 1) per sweep over the image; erode_passes runs
-// as many as its scratch allows, all of them for images up to 16384 pixels wide.
+// as many as its scratch allows, all 100 for rows up to 50,176 pixels wide.
 int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
                       int32_t max_levels, ErodePassDone pass_done, void* context);
 

@@ -4,11 +4,11 @@
 // is 255 to 0, so a row is held as two bit planes (see erode_kernels.h):
 // "black", which grows pass by pass, and "erodable", which stays. Pass k of
 // row y needs pass k - 1 of rows y - 1, y and y + 1 only, so one sweep runs
-// every pass at once on a band of levels + 2 rows: at step r row r is packed,
-// and each row y above it is taken from pass r - y - 1 to pass r - y, lowest
-// pass first. A row keeps its plane at its current pass and at the pass
-// before (which the row below still needs); once it has had the sweep's last
-// pass, its eroded pixels are cleared in the image and it leaves the band.
+// every pass at once on a band of rows: new rows are packed at its bottom,
+// each row above them is taken a pass further (see sweep), and a row that
+// has had the sweep's last pass has its eroded pixels cleared in the image
+// and leaves the band. A row keeps its plane at its current pass and at the
+// pass before, which the row below still needs.
 //
 // Work follows change: each row records which blocks of its plane its last
 // two passes changed, and a pass recomputes only the blocks next to a change
@@ -16,15 +16,16 @@
 // sweep cannot change the rows after it either, so the passes above it are
 // not visited at all: a picture that stops changing costs little more than
 // packing and clearing.
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "erode.h"
 
 namespace {
 
-// The most scratch erode_passes takes: bit planes of 2 MiB hold a band of
-// 102 rows up to 16384 pixels wide (100 passes in one sweep).
+// The most scratch erode_passes takes: 2 MiB hold the band for 100 passes in
+// one sweep on rows up to 50,176 pixels wide (4096 pixels: 195 KiB); wider
+// rows take fewer passes a sweep.
 constexpr uint64_t kScratchBudget = uint64_t{2} << 20;
 constexpr size_t kPlaneAlign = 64;
 // Rows packed a round (see sweep).
