@@ -201,6 +201,7 @@ int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& ke
                       int32_t max_levels, ErodePassDone pass_done, void* context) {
   const uint64_t width = static_cast<uint64_t>(image->width);
   const uint64_t height = static_cast<uint64_t>(image->height);
+  if (passes < 1) return 1;
   if (width < 3 || height < 3) {
     // The border is all there is, and it never changes.
     for (int32_t k = 1; k <= passes && pass_done != nullptr; ++k) pass_done(k, context);
