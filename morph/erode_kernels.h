@@ -35,8 +35,9 @@ struct ErodeSpan {
 // join as the least first and the greatest end, whether empty or not.
 constexpr ErodeSpan kErodeNoBlocks = {UINT32_MAX, 0};
 
-// The span grown by block b when it changed, b past every block in it; free
-// of branches, since whether a block changes follows no pattern.
+// The span grown by block b when it changed, b past every block in it;
+// written for conditional moves, since whether a block changes follows no
+// pattern a branch could learn.
 inline ErodeSpan erode_span_with(ErodeSpan span, uint32_t b, bool changed) {
   return {changed && span.first > b ? b : span.first, changed ? b + 1 : span.end};
 }
@@ -59,7 +60,7 @@ struct ErodeKernelSet {
   // One pass on the blocks `blocks` (not empty) of a row's black plane (64-byte
   // aligned): out from above, row and below, which are never out. Reads the
   // block of row before the first and the one after the last. Returns the
-  // blocks in which out differs from row.
+  // span of the blocks in which out differs from row (kErodeNoBlocks if none).
   ErodeSpan (*erode_bits)(uint64_t* out, const uint64_t* above, const uint64_t* row,
                           const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
 
