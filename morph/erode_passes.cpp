@@ -154,6 +154,25 @@ void clear_rows(const Band& band, size_t first, size_t end) {
   }
 }
 
+// The passes of the round whose new rows start at `start`: pass k to the
+// rows k above the new ones, as far as a pass can change anything (top as
+// for run_level); returns top updated. Between passes the next round's
+// pixels are asked for.
+size_t run_round(Band& band, size_t start, size_t levels, size_t top) {
+  const size_t height = band.height;
+  const size_t end = start + kRoundRows;
+  const size_t ahead_end = end + kRoundRows < height ? end + kRoundRows : height;
+  Prefetch ahead = {band.pixels + (end < height ? end : height) * band.width,
+                    band.pixels + ahead_end * band.width, 64 * 8};
+  for (size_t level = 1; level <= levels && level <= top + 2 && level < end; ++level) {
+    const size_t first = start > level ? start - level : 0;
+    const size_t last = end - 1 - level < height - 1 ? end - 1 - level : height - 1;
+    if (first <= last) top = run_level(band, level, first, last, top);
+    prefetch_some(ahead);
+  }
+  return top;
+}
+
 // One sweep of `levels` passes; returns whether its last pass changed the
 // image. Reports passes first_pass + 1 ... first_pass + levels.
 //
@@ -173,15 +192,7 @@ bool sweep(Band& band, size_t levels, int32_t first_pass, ErodePassDone pass_don
     for (size_t y = start; y < end && y < height; ++y) {
       pack(band, y, band.rows[y % band.slots]);
     }
-    const size_t ahead_end = end + kRoundRows < height ? end + kRoundRows : height;
-    Prefetch ahead = {band.pixels + (end < height ? end : height) * band.width,
-                      band.pixels + ahead_end * band.width, 64 * 8};
-    for (size_t level = 1; level <= levels && level <= top + 2 && level < end; ++level) {
-      const size_t first = start > level ? start - level : 0;
-      const size_t last = end - 1 - level < height - 1 ? end - 1 - level : height - 1;
-      if (first <= last) top = run_level(band, level, first, last, top);
-      prefetch_some(ahead);
-    }
+    top = run_round(band, start, levels, top);
     if (end > levels) clear_rows(band, start > levels ? start - levels : 0, end - levels);
     // Pass k has reached row height - 2 once row height - 2 + k is packed.
     for (; pass_done != nullptr && reported < levels && end + 1 > height + reported; ++reported) {
