@@ -1,8 +1,9 @@
-// One pass of four-neighbour binary erosion of the white (255) regions of a
-// GrayImage.
+// Four-neighbour binary erosion of the white (255) regions of a GrayImage:
+// one pass into a new image, and many passes in place.
 #ifndef VORLIN_MORPH_ERODE_H
 #define VORLIN_MORPH_ERODE_H
 
+#include "erode_kernels.h"
 #include "gray_image.h"
 
 // New image of the source's size, owned by the caller, or null when it
@@ -13,22 +14,30 @@
 // Each result row is made in one sweep over three source rows.
 GrayImage* erode_once(const GrayImage* source);
 
-// Instruction sets the pass is built for.
-enum ErodeKernels {
-  kErodePortable = 0,  // plain C++, any CPU
-  kErodeSse2 = 1,      // x86 with SSE2
-  kErodeAvx2 = 2,      // x86 with AVX2, chosen at run time
-};
-
-// 1 when this build and CPU can run the given kernels.
-int erode_kernels_available(int kernels);
-
-// erode_once with the given kernels, which must be available; erode_once
-// takes the best this CPU runs.
-GrayImage* erode_once_with(const GrayImage* source, int kernels);
+// erode_once with the given kernels, which must be available.
+GrayImage* erode_once_with(const GrayImage* source, const ErodeKernelSet& kernels);
 
 // The same pass pixel by pixel through the bounds-checked accessors, after a
 // copy of the whole image: the definition erode_once must match byte for byte.
 GrayImage* erode_once_reference(const GrayImage* source);
+
+// Told that pass `pass` (1-based) has been applied to the whole image.
+typedef void (*ErodePassDone)(int32_t pass, void* context);
+
+// passes passes in place: the image ends as passes chained erode_once calls
+// would leave it. pass_done (may be null) is called for pass 1, 2, ...
+// passes in order, each once that pass has been applied to the whole image;
+// several may come at once, and all that remain once a pass changes nothing.
+// Returns 1, or 0 without touching the image or calling pass_done when the
+// scratch (bit planes of a band of rows: at most 2 MiB, or about 4 bytes a
+// pixel of one row for rows over 550,000 pixels wide) cannot be allocated.
+// Prints nothing.
+int erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context);
+
+// erode_passes with the given kernels (available), running at most
+// max_levels passes (at least 1) per sweep over the image; erode_passes runs
+// as many as its scratch allows, all 100 for rows up to 50,176 pixels wide.
+int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
+                      int32_t max_levels, ErodePassDone pass_done, void* context);
 
 #endif  // VORLIN_MORPH_ERODE_H

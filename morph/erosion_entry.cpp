@@ -12,6 +12,8 @@
 
 namespace {
 
+void print_pass_done(int32_t pass, void* /*context*/) { printf("  Pass %d complete\n", pass); }
+
 int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_t passes) {
   printf("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n");
 
@@ -42,8 +44,11 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   }
 
   printf("Applying %d erosion pass(es)...\n", passes);
-  // Each pass reads the previous result; at most two images are alive.
-  for (int32_t k = 1; k <= passes; ++k) {
+  // All passes in place, in one image. Without the scratch for that, pass
+  // after pass into a new image: each reads the previous result, and at
+  // most two images are alive.
+  const int in_place = erode_passes(current, passes, print_pass_done, nullptr);
+  for (int32_t k = 1; !in_place && k <= passes; ++k) {
     GrayImage* next = erode_once(current);
     if (next == nullptr) {
       printf("Error: Erosion failed at pass %d\n", k);

@@ -1,11 +1,12 @@
-// erode_once against erode_once_reference: byte-for-byte equality on random
-// images of every size from 1x1 up, with 0, 255 and other values, pass after
-// pass.
+// erode_once and erode_passes against erode_once_reference: byte-for-byte
+// equality on random images of every size from 1x1 up, with 0, 255 and other
+// values, pass after pass, on every kernel set this CPU runs.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "erode.h"
 #include "gray_image.h"
@@ -53,19 +54,29 @@ GrayImage* random_picture(std::mt19937& rng, int32_t width, int32_t height) {
 
 // Every kernel set this CPU runs against the reference, on one source.
 ::testing::AssertionResult all_kernels_match(const GrayImage* source, const GrayImage* reference) {
-  for (int kernels : {kErodePortable, kErodeSse2, kErodeAvx2}) {
-    if (!erode_kernels_available(kernels)) continue;
-    GrayImage* fast = erode_once_with(source, kernels);
+  for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+    const ErodeKernelSet& set = kErodeKernelSets[s];
+    if (!set.available()) continue;
+    GrayImage* fast = erode_once_with(source, set);
     ::testing::AssertionResult same = same_pixels(fast, reference);
     free_gray_image(fast);
-    if (!same) return same << " (kernels " << kernels << ")";
+    if (!same) return same << " (kernels " << set.name << ")";
   }
   return ::testing::AssertionSuccess();
 }
 
-TEST(ErodeFast, PortableKernelsAreAlwaysThere) {
-  EXPECT_TRUE(erode_kernels_available(kErodePortable));
-  EXPECT_FALSE(erode_kernels_available(99));
+TEST(ErodeFast, TheTableEndsWithThePortableSetAndTheBestIsTheFirstAvailable) {
+  ASSERT_GT(kErodeKernelSetCount, 0u);
+  const ErodeKernelSet& last = kErodeKernelSets[kErodeKernelSetCount - 1];
+  EXPECT_EQ(last.id, ErodeKernelId::kPortable);
+  EXPECT_TRUE(last.available());
+  size_t first = 0;
+  while (!kErodeKernelSets[first].available()) ++first;
+  EXPECT_EQ(&best_erode_kernel_set(), &kErodeKernelSets[first]);
+  for (size_t s = 0; s + 1 < kErodeKernelSetCount; ++s) {
+    EXPECT_STRNE(kErodeKernelSets[s].name, last.name);
+    EXPECT_GT(kErodeKernelSets[s].id, kErodeKernelSets[s + 1].id) << "best first";
+  }
 }
 
 TEST(ErodeFast, MatchesReferenceOnRandomPictures) {
@@ -120,6 +131,173 @@ TEST(ErodeFast, MatchesReferenceOnLargePictures) {
     EXPECT_TRUE(all_kernels_match(source, reference)) << size[0] << "x" << size[1];
     free_gray_image(fast);
     free_gray_image(reference);
+    free_gray_image(source);
+  }
+}
+
+// ------------------------------------------------ many passes in place
+
+GrayImage* copy_of(const GrayImage* image) {
+  GrayImage* copy = create_gray_image(image->width, image->height);
+  memcpy(copy->pixels, image->pixels,
+         static_cast<size_t>(image->width) * static_cast<size_t>(image->height));
+  return copy;
+}
+
+// chain[k]: the source after k chained reference passes, k = 0 ... passes.
+std::vector<GrayImage*> reference_chain(const GrayImage* source, int32_t passes) {
+  std::vector<GrayImage*> chain = {copy_of(source)};
+  bool still = false;
+  for (int32_t k = 1; k <= passes; ++k) {
+    // Once a pass changes nothing, every later one gives the same image.
+    chain.push_back(still ? copy_of(chain.back()) : erode_once_reference(chain.back()));
+    still = still || same_pixels(chain[chain.size() - 2], chain.back());
+  }
+  return chain;
+}
+
+void free_chain(std::vector<GrayImage*>& chain) {
+  for (GrayImage* image : chain) free_gray_image(image);
+  chain.clear();
+}
+
+void record_pass(int32_t pass, void* context) {
+  static_cast<std::vector<int32_t>*>(context)->push_back(pass);
+}
+
+const int32_t kPassCounts[] = {1, 2, 3, 7, 64, 100};
+
+// erode_passes on a copy of the source with every kernel set, all passes in
+// one sweep and in sweeps of 3, against chain (as made by reference_chain):
+// the same pixels, and every pass reported once, in order.
+::testing::AssertionResult passes_match_chain(const GrayImage* source,
+                                              const std::vector<GrayImage*>& chain) {
+  for (int32_t passes : kPassCounts) {
+    if (static_cast<size_t>(passes) >= chain.size()) break;
+    std::vector<int32_t> all(static_cast<size_t>(passes));
+    for (int32_t k = 1; k <= passes; ++k) all[static_cast<size_t>(k - 1)] = k;
+    for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+      const ErodeKernelSet& set = kErodeKernelSets[s];
+      if (!set.available()) continue;
+      for (int32_t levels : {passes, 3}) {
+        GrayImage* image = copy_of(source);
+        std::vector<int32_t> reported;
+        int done = erode_passes_with(image, passes, set, levels, record_pass, &reported);
+        ::testing::AssertionResult same = same_pixels(image, chain[static_cast<size_t>(passes)]);
+        free_gray_image(image);
+        if (done != 1) same = ::testing::AssertionFailure() << "not done";
+        if (same && reported != all)
+          same = ::testing::AssertionFailure() << "passes reported out of turn";
+        if (!same) {
+          return same << " (" << passes << " passes, " << levels << " a sweep, kernels " << set.name
+                      << ")";
+        }
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Every width up to past two blocks of plane words (1024 pixels is one),
+// the thin and short images included, pictures of every kind.
+TEST(ErodePasses, MatchChainedReferencePassesAtEveryNarrowSize) {
+  std::mt19937 rng(11);
+  for (int32_t width = 1; width <= 130; ++width) {
+    for (int32_t height = 1; height <= 9; ++height) {
+      GrayImage* source = random_picture(rng, width, height);
+      std::vector<GrayImage*> chain = reference_chain(source, 100);
+      EXPECT_TRUE(passes_match_chain(source, chain)) << width << "x" << height;
+      free_chain(chain);
+      free_gray_image(source);
+      if (HasFailure()) return;  // one report is enough to start from
+    }
+  }
+  // Across the 512-pixel blocks the passes skip and redo.
+  for (int32_t width : {511, 512, 513, 1023, 1024, 1025, 1537}) {
+    GrayImage* source = random_picture(rng, width, 7);
+    std::vector<GrayImage*> chain = reference_chain(source, 100);
+    EXPECT_TRUE(passes_match_chain(source, chain)) << width << "x7";
+    free_chain(chain);
+    free_gray_image(source);
+  }
+  // A lone black dot in white: its row's front crosses from one block into
+  // the next, leftwards and rightwards, with no change above or below there.
+  for (int32_t dot : {560, 1000}) {
+    for (int32_t height : {3, 5}) {
+      GrayImage* source = create_gray_image(1100, height);
+      memset(source->pixels, 255, static_cast<size_t>(1100 * height));
+      set_gray(source, dot, height / 2, 0);
+      std::vector<GrayImage*> chain = reference_chain(source, 100);
+      EXPECT_TRUE(passes_match_chain(source, chain)) << "dot at " << dot << ", height " << height;
+      free_chain(chain);
+      free_gray_image(source);
+    }
+  }
+}
+
+// White blocks that a hundred passes do not wear away, with dots of black and
+// of other values inside and on the borders; and a random 0/255 picture that
+// stops changing after a few passes.
+TEST(ErodePasses, MatchChainedReferencePassesOnLargePictures) {
+#if defined(VORLIN_EMULATED_TEST_RUN)
+  const int32_t width = 700, height = 300;  // a quarter of the work under emulation
+#else
+  const int32_t width = 1400, height = 600;
+#endif
+  std::mt19937 rng(13);
+  GrayImage* blocks = create_gray_image(width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const bool white = x % 260 >= 20 && x % 260 < 250 && y % 270 >= 15 && y % 270 < 262;
+      uint32_t r = rng();
+      uint8_t value = white ? 255 : 0;
+      if (r % 20000 == 0) value = 0;
+      if (r % 4000 == 1) value = static_cast<uint8_t>(1 + (r >> 12) % 254);
+      set_gray(blocks, x, y, value);
+    }
+  }
+  GrayImage* random = create_gray_image(width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) set_gray(random, x, y, rng() % 2 == 0 ? 0 : 255);
+  }
+  std::vector<GrayImage*> chain = reference_chain(blocks, 100);
+  EXPECT_FALSE(same_pixels(chain[99], chain[100])) << "the blocks must still wear at pass 100";
+  EXPECT_TRUE(passes_match_chain(blocks, chain)) << "blocks";
+  free_chain(chain);
+  chain = reference_chain(random, 100);
+  EXPECT_TRUE(same_pixels(chain[20], chain[21])) << "the random picture must come to rest";
+  EXPECT_TRUE(passes_match_chain(random, chain)) << "random";
+  free_chain(chain);
+  free_gray_image(blocks);
+  free_gray_image(random);
+}
+
+// A picture too wide for a hundred passes in one sweep of erode_passes's
+// scratch: it takes several, and gives what chained erode_once passes give.
+TEST(ErodePasses, WidePicturesTakeSeveralSweeps) {
+  std::mt19937 rng(17);
+  const int32_t sizes[][2] = {{70001, 6}, {200003, 4}};
+  for (const auto& size : sizes) {
+    GrayImage* source = random_picture(rng, size[0], size[1]);
+    const uint32_t count = static_cast<uint32_t>(size[0]) * static_cast<uint32_t>(size[1]);
+    for (uint32_t i = 0; i < count / 64; ++i) source->pixels[rng() % count] = 0;
+    GrayImage* image = copy_of(source);
+    std::vector<int32_t> reported;
+    ASSERT_EQ(erode_passes(image, 100, record_pass, &reported), 1);
+    GrayImage* chained = copy_of(source);
+    for (int k = 0; k < 100; ++k) {
+      GrayImage* next = erode_once(chained);
+      free_gray_image(chained);
+      chained = next;
+    }
+    EXPECT_TRUE(same_pixels(image, chained)) << size[0] << "x" << size[1];
+    EXPECT_EQ(reported.size(), 100u);
+    // Nobody to tell: the same image.
+    memcpy(image->pixels, source->pixels, count);
+    ASSERT_EQ(erode_passes(image, 100, nullptr, nullptr), 1);
+    EXPECT_TRUE(same_pixels(image, chained)) << size[0] << "x" << size[1] << ", no callback";
+    free_gray_image(chained);
+    free_gray_image(image);
     free_gray_image(source);
   }
 }

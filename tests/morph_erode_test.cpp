@@ -1,5 +1,6 @@
 // The erosion pass: which pixels change, that every decision is taken on the
-// source, the fixed border, and that only the exact values 0 and 255 count.
+// source, the fixed border, and that only the exact values 0 and 255 count;
+// the same tables through many passes in place.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -107,6 +108,14 @@ TEST(ErodeOnce, ChangesExactlyTheExpectedPixels) {
        {"#.########", "####.#####"}},
       {"a single pixel", {"#"}, 1, {"#"}},
       {"3x3: only the centre can change", {"#.#", "###", "###"}, 1, {"#.#", "#.#", "###"}},
+      {"a hundred passes end where the second did",
+       {"#####", "#####", "##.##", "#####", "#####"}, 100,
+       {"#####", "#...#", "#...#", "#...#", "#####"}},
+      {"other values stop the front for good", {"#######", "#.#n###", "#######"}, 100,
+       {"#######", "#..n###", "#######"}},
+      {"the front runs along a corridor, one pixel a pass",
+       {"##########", "#.########", "##########"}, 5,
+       {"##########", "#......###", "##########"}},
   };
   for (const Case& c : cases) {
     GrayImage* current = from_rows(c.before);
@@ -123,6 +132,15 @@ TEST(ErodeOnce, ChangesExactlyTheExpectedPixels) {
     }
     GrayImage* expected = from_rows(c.after);
     EXPECT_EQ(pixels_of(current), pixels_of(expected)) << c.name;
+    // All passes at once, in place, with every kernel set this CPU runs.
+    for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+      const ErodeKernelSet& set = kErodeKernelSets[s];
+      if (!set.available()) continue;
+      GrayImage* image = from_rows(c.before);
+      EXPECT_EQ(erode_passes_with(image, c.passes, set, c.passes, nullptr, nullptr), 1);
+      EXPECT_EQ(pixels_of(image), pixels_of(expected)) << c.name << ", " << set.name;
+      free_gray_image(image);
+    }
     free_gray_image(expected);
     free_gray_image(current);
   }

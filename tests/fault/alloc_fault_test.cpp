@@ -223,8 +223,9 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
 }
 
 // BMPErosion: module allocations in order are the two path temporaries,
-// the loaded image's record and pixels, the loader's row buffer, the record
-// and pixels of each pass's image, and the writer's row buffer; fopen 0 is
+// the loaded image's record and pixels, the loader's row buffer, the
+// erosion's scratch (without it, the record and pixels of each pass's image
+// instead), and the writer's row buffer; fopen 0 is
 // the input, fopen 1 the output. Every message goes to standard output, and
 // the clean transcript's lines are, in order: the banner and its blank line,
 // "Loading: IN", the loader's three lines, "Applying", one line a pass,
@@ -241,13 +242,17 @@ Expected erode_model(const FaultRun& log, const Outcome& clean, int passes,
   // create_gray_image and the row buffer fail silently.
   if (failed_module(log, 2) || failed_module(log, 3)) return {1, first_lines(clean.out, 4), "", false, 0};
   if (failed_module(log, 4)) return {1, first_lines(clean.out, 5), "", false, 0};
-  for (int k = 1; k <= passes; ++k) {
-    if (failed_module(log, 3 + 2 * k) || failed_module(log, 4 + 2 * k)) {
-      return {1,
-              first_lines(clean.out, 6 + static_cast<size_t>(k)) + "Error: Erosion failed at pass " +
-                  std::to_string(k) + "\n",
-              "", false, 0};
+  int writer_buffer = 6;
+  if (failed_module(log, 5)) {  // no scratch: the passes chained, each into a new image
+    for (int k = 1; k <= passes; ++k) {
+      if (failed_module(log, 4 + 2 * k) || failed_module(log, 5 + 2 * k)) {
+        return {1,
+                first_lines(clean.out, 6 + static_cast<size_t>(k)) +
+                    "Error: Erosion failed at pass " + std::to_string(k) + "\n",
+                "", false, 0};
+      }
     }
+    writer_buffer = 6 + 2 * passes;
   }
   const size_t saving = 7 + static_cast<size_t>(passes);  // lines before "Saving:"
   if (out.empty()) {
@@ -258,7 +263,7 @@ Expected erode_model(const FaultRun& log, const Outcome& clean, int passes,
     return {1, first_lines(clean.out, saving + 1) + "Error: Cannot create output file '" + out + "'\n",
             "", false, 0};
   }
-  if (failed_module(log, 5 + 2 * passes)) {
+  if (failed_module(log, writer_buffer)) {
     // Headers and palette were written before the row buffer was asked for.
     return {1, first_lines(clean.out, saving + 1) + "Error: Memory allocation failed\n", "", true, 1078};
   }

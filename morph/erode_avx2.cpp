@@ -1,0 +1,157 @@
+// The AVX2 kernel set: 32 pixels, or 256 bits of a plane, at a time. Every
+// function carries its target, so GCC and clang build it without
+// instruction-set flags for the file, and nothing here is an inline function
+// that code for other CPUs could end up calling.
+#include <immintrin.h>
+
+#include "erode_kernels.h"
+
+#define VORLIN_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+constexpr size_t kPrefetchAhead = 1024;
+
+// The rule on 32 pixels.
+VORLIN_AVX2 inline __m256i erode32(const uint8_t* above, const uint8_t* row, const uint8_t* below,
+                                   size_t x) {
+  const __m256i centre = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+  const __m256i least = _mm256_min_epu8(
+      _mm256_min_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(above + x)),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + x))),
+      _mm256_min_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x - 1)),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x + 1))));
+  const __m256i eroded =
+      _mm256_and_si256(_mm256_cmpeq_epi8(centre, _mm256_set1_epi8(static_cast<char>(0xFF))),
+                       _mm256_cmpeq_epi8(least, _mm256_setzero_si256()));
+  return _mm256_andnot_si256(eroded, centre);
+}
+
+VORLIN_AVX2 inline uint64_t bits_of(__m256i bytes) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+}
+
+// The black and 255 bits of 64 pixels.
+VORLIN_AVX2 inline void pack64(uint64_t* black, uint64_t* white, const uint8_t* pixels) {
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 32));
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i full = _mm256_set1_epi8(static_cast<char>(0xFF));
+  *black = bits_of(_mm256_cmpeq_epi8(low, zero)) | bits_of(_mm256_cmpeq_epi8(high, zero)) << 32;
+  *white = bits_of(_mm256_cmpeq_epi8(low, full)) | bits_of(_mm256_cmpeq_epi8(high, full)) << 32;
+}
+
+// 0xFF in each byte whose bit of the 32-bit mask is set.
+VORLIN_AVX2 inline __m256i bytes_of_bits(uint32_t mask) {
+  const __m256i spread = _mm256_shuffle_epi8(
+      _mm256_set1_epi32(static_cast<int>(mask)),
+      _mm256_setr_epi64x(0, 0x0101010101010101LL, 0x0202020202020202LL, 0x0303030303030303LL));
+  const __m256i bits = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
+  return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bits), bits);
+}
+
+}  // namespace
+
+// erode_row in 32-pixel blocks, laid out as the SSE2 row is; narrower rows
+// go to the 16-pixel form.
+VORLIN_AVX2 void erode_row_avx2(uint8_t* out, const uint8_t* above, const uint8_t* row,
+                                const uint8_t* below, size_t width, size_t ahead) {
+  if (width < 34) {
+    erode_row_sse2(out, above, row, below, width, ahead);
+    return;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 1), erode32(above, row, below, 1));
+  size_t x = (32 - reinterpret_cast<uintptr_t>(out) % 32) % 32;
+  if (x == 0) x = 32;
+  const size_t first = x;
+  // Pixels x .. x + 31 read row[x - 1 .. x + 32].
+  for (; x + 32 <= width; x += 32) {
+    if (x % 64 == first % 64 && x + kPrefetchAhead < ahead) {
+      _mm_prefetch(reinterpret_cast<const char*>(below + x + kPrefetchAhead), _MM_HINT_T0);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out + x), erode32(above, row, below, x));
+  }
+  if (x + 1 < width) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + width - 33),
+                        erode32(above, row, below, width - 33));
+  }
+  out[0] = row[0];
+  out[width - 1] = row[width - 1];
+}
+
+VORLIN_AVX2 bool pack_row_avx2(uint64_t* black, uint64_t* erodable, const uint8_t* row,
+                               size_t width) {
+  const size_t whole = width / 64;
+  __m256i any = _mm256_setzero_si256();
+  for (size_t j = 0; j < whole; ++j) {
+    pack64(&black[j], &erodable[j], row + 64 * j);
+  }
+  const size_t words = (width + 63) / 64;
+  if (words > whole) {
+    alignas(32) uint8_t tail[64];
+    for (size_t i = 0; i < 64; ++i) tail[i] = 1;  // neither 0 nor 255
+    for (size_t i = 64 * whole; i < width; ++i) tail[i - 64 * whole] = row[i];
+    pack64(&black[whole], &erodable[whole], tail);
+  }
+  const size_t padded = (words + kErodeBlockWords - 1) / kErodeBlockWords * kErodeBlockWords;
+  for (size_t j = words; j < padded; ++j) {
+    black[j] = 0;
+    erodable[j] = 0;
+  }
+  erodable[0] &= ~uint64_t{1};
+  erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
+  for (size_t j = 0; j < padded; j += 4) {
+    any = _mm256_or_si256(any, _mm256_load_si256(reinterpret_cast<const __m256i*>(erodable + j)));
+  }
+  return !_mm256_testz_si256(any, any);
+}
+
+VORLIN_AVX2 ErodeSpan erode_bits_avx2(uint64_t* out, const uint64_t* above, const uint64_t* row,
+                                      const uint64_t* below, const uint64_t* erodable,
+                                      ErodeSpan blocks) {
+  ErodeSpan changed = kErodeNoBlocks;
+  for (uint32_t b = blocks.first; b < blocks.end; ++b) {
+    const size_t block = size_t{b} * kErodeBlockWords;
+    __m256i differ = _mm256_setzero_si256();
+    for (size_t j = block; j < block + kErodeBlockWords; j += 4) {
+      const __m256i mid = _mm256_load_si256(reinterpret_cast<const __m256i*>(row + j));
+      const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + j - 1));
+      const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + j + 1));
+      const __m256i left =
+          _mm256_or_si256(_mm256_slli_epi64(mid, 1), _mm256_srli_epi64(before, 63));
+      const __m256i right =
+          _mm256_or_si256(_mm256_srli_epi64(mid, 1), _mm256_slli_epi64(after, 63));
+      const __m256i vertical =
+          _mm256_or_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(above + j)),
+                          _mm256_load_si256(reinterpret_cast<const __m256i*>(below + j)));
+      const __m256i touched = _mm256_or_si256(vertical, _mm256_or_si256(left, right));
+      const __m256i eroded = _mm256_andnot_si256(
+          mid, _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(erodable + j)),
+                                touched));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(out + j), _mm256_or_si256(mid, eroded));
+      differ = _mm256_or_si256(differ, eroded);
+    }
+    changed = erode_span_with(changed, b, !_mm256_testz_si256(differ, differ));
+  }
+  return changed;
+}
+
+VORLIN_AVX2 void clear_eroded_avx2(uint8_t* row, const uint64_t* black, const uint64_t* erodable,
+                                   size_t width) {
+  const size_t words = (width + 63) / 64;
+  for (size_t j = 0; j < words; ++j) {
+    const uint64_t eroded = black[j] & erodable[j];
+    if (eroded == 0) continue;
+    const size_t start = 64 * j;
+    if (start + 64 > width) {  // the last part word: no full vectors past the width
+      clear_eroded_portable(row + start, &black[j], &erodable[j], width - start);
+      continue;
+    }
+    for (size_t i = 0; i < 2; ++i) {
+      const uint32_t mask = static_cast<uint32_t>(eroded >> (32 * i));
+      if (mask == 0) continue;
+      __m256i* at = reinterpret_cast<__m256i*>(row + start + 32 * i);
+      _mm256_storeu_si256(at, _mm256_andnot_si256(bytes_of_bits(mask), _mm256_loadu_si256(at)));
+    }
+  }
+}

@@ -1,0 +1,52 @@
+// The table of the erosion's kernel sets and the choice among them. The x86
+// sets are in the build only on x86 targets (VORLIN_ERODE_X86); their
+// availability is asked of the CPU once.
+#include "erode_kernels.h"
+
+namespace {
+
+bool always() { return true; }
+
+#if defined(VORLIN_ERODE_X86)
+bool has_sse2() {
+  static const bool supported = __builtin_cpu_supports("sse2") != 0;
+  return supported;
+}
+
+bool has_avx2() {
+  static const bool supported = __builtin_cpu_supports("avx2") != 0;
+  return supported;
+}
+
+bool has_avx512() {
+  static const bool supported =
+      __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+      __builtin_cpu_supports("avx512dq") != 0 && __builtin_cpu_supports("avx512vl") != 0;
+  return supported;
+}
+#endif
+
+}  // namespace
+
+const ErodeKernelSet kErodeKernelSets[] = {
+#if defined(VORLIN_ERODE_X86)
+    // erode_once, now the fallback and the tests' yardstick, keeps the AVX2 row.
+    {ErodeKernelId::kAvx512, "avx512", has_avx512, erode_row_avx2, pack_row_avx512,
+     erode_bits_avx512, clear_eroded_avx512},
+    {ErodeKernelId::kAvx2, "avx2", has_avx2, erode_row_avx2, pack_row_avx2, erode_bits_avx2,
+     clear_eroded_avx2},
+    {ErodeKernelId::kSse2, "sse2", has_sse2, erode_row_sse2, pack_row_sse2, erode_bits_sse2,
+     clear_eroded_sse2},
+#endif
+    {ErodeKernelId::kPortable, "portable", always, erode_row_portable, pack_row_portable,
+     erode_bits_portable, clear_eroded_portable},
+};
+
+const size_t kErodeKernelSetCount = sizeof kErodeKernelSets / sizeof kErodeKernelSets[0];
+
+const ErodeKernelSet& best_erode_kernel_set() {
+  for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+    if (kErodeKernelSets[s].available()) return kErodeKernelSets[s];
+  }
+  return kErodeKernelSets[kErodeKernelSetCount - 1];
+}
