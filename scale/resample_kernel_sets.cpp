@@ -1,0 +1,52 @@
+// The table of kernel sets and the choice of the best one this CPU runs.
+#include "resample_kernel_sets.h"
+
+#include "resample_kernels.h"
+
+namespace {
+
+bool always() { return true; }
+
+#if defined(VORLIN_RESAMPLE_X86)
+// Each asked once: cpuid can trap to a hypervisor.
+bool avx2_available() {
+  static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+  return available;
+}
+
+bool avx512_available() {
+  static const bool available =
+      avx2_available() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+  return available;
+}
+#endif
+
+}  // namespace
+
+const ResampleKernelSet kResampleKernelSets[] = {
+#if defined(VORLIN_RESAMPLE_X86)
+    {ResampleKernelId::kAvx512, "avx512", avx512_available, gather_pixels_avx512, plan_two_bit_bmi2,
+     sample_two_bit_bmi2, blend_columns_avx512, blend_columns_sixteenths_avx512, blend_rows_avx512,
+     blend_rows_sixteenths_avx512},
+    {ResampleKernelId::kAvx2, "avx2", avx2_available, gather_pixels_portable, plan_two_bit_bmi2,
+     sample_two_bit_bmi2, blend_columns_avx2, blend_columns_sixteenths_avx2, blend_rows_avx2,
+     blend_rows_sixteenths_avx2},
+    {ResampleKernelId::kSse2, "sse2", always, gather_pixels_portable, plan_two_bit_portable,
+     sample_two_bit_portable, blend_columns_sse2, blend_columns_sixteenths_sse2, blend_rows_sse2,
+     blend_rows_sixteenths_sse2},
+#endif
+    {ResampleKernelId::kPortable, "portable", always, gather_pixels_portable, plan_two_bit_portable,
+     sample_two_bit_portable, blend_columns_portable, blend_columns_sixteenths_portable,
+     blend_rows_portable, blend_rows_sixteenths_portable},
+};
+
+const size_t kResampleKernelSetCount = sizeof kResampleKernelSets / sizeof kResampleKernelSets[0];
+
+const ResampleKernelSet& best_resample_kernel_set() {
+  size_t s = 0;
+  while (!kResampleKernelSets[s].available()) {
+    ++s;  // the portable set, last, is always available
+  }
+  return kResampleKernelSets[s];
+}
