@@ -86,9 +86,10 @@ void gather_pixels_avx512(uint8_t* out, const uint8_t* row, int64_t row_bytes, c
 }
 
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {
-  for (int32_t w = 0; w < c.windows; ++w) {
-    const __m512i s = window_samples(row, c, w);
-    const double* fx = c.value_fx + w * kWindowValues;
+  const BlendColumns plan = c;  // a local: the stores may alias anything
+  for (int32_t w = 0; w < plan.windows; ++w) {
+    const __m512i s = window_samples(row, plan, w);
+    const double* fx = plan.value_fx + w * kWindowValues;
     double* to = h + w * kWindowValues;
     _mm512_storeu_pd(to,
                      blend_pair(_mm512_castsi512_si128(s), _mm512_extracti32x4_epi32(s, 2), fx));
@@ -99,9 +100,10 @@ void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) 
 }
 
 void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const BlendColumns& c) {
-  for (int32_t w = 0; w < c.windows; ++w) {
-    const __m512i weights = _mm512_loadu_si512(c.value_weights + 2 * kWindowValues * w);
-    const __m512i products = _mm512_mullo_epi16(window_samples(row, c, w), weights);
+  const BlendColumns plan = c;  // a local: the stores may alias anything
+  for (int32_t w = 0; w < plan.windows; ++w) {
+    const __m512i weights = _mm512_loadu_si512(plan.value_weights + 2 * kWindowValues * w);
+    const __m512i products = _mm512_mullo_epi16(window_samples(row, plan, w), weights);
     const __m256i sums =
         _mm256_add_epi16(_mm512_castsi512_si256(products), _mm512_extracti64x4_epi64(products, 1));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(h + w * kWindowValues), sums);

@@ -192,16 +192,20 @@ inline void put_weights(BlendScratch<uint16_t>* s, int32_t w, int32_t i, int32_t
 template <class H>
 bool plan_window(BlendScratch<H>* s, int32_t channels, int32_t w, int64_t start) {
   uint16_t* picks = s->picks + 2 * kWindowValues * w;
+  int32_t k = w * kWindowValues / channels;  // the column of value i, and its channel
+  int32_t ch = w * kWindowValues - k * channels;
   for (int32_t i = 0; i < kWindowValues; ++i) {
-    const int32_t v = w * kWindowValues + i;
-    const int32_t k = v / channels;
-    const int64_t at = int64_t{channels} * s->x0[k] + v % channels - start;
+    const int64_t at = int64_t{channels} * s->x0[k] + ch - start;
     if (at + channels >= kWindowBytes) {
       return false;
     }
     picks[i] = static_cast<uint16_t>(at);
     picks[kWindowValues + i] = static_cast<uint16_t>(at + channels);
     put_weights(s, w, i, k);
+    if (++ch == channels) {
+      ch = 0;
+      ++k;
+    }
   }
   return true;
 }
@@ -357,6 +361,7 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
   } else if (r.fy == 0.0 && s->whole) {
     const uint8_t* row =
         job.source->pixels + static_cast<size_t>(r.y0) * static_cast<size_t>(job.source_stride);
+    prefetch_band(job, c, band.count, r.y0);
     job.set->gather_pixels(out, row, job.source_stride, s->x0, band.count, job.channels);
   } else {
     const bool two_rows = r.fy != 0.0;
