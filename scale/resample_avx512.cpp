@@ -85,6 +85,7 @@ void gather_pixels_avx512(uint8_t* out, const uint8_t* row, int64_t row_bytes, c
                          x0 + k, count - k, bytes);
 }
 
+// Four channels are not planned in windows (see the table): all pixel by pixel.
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {
   const BlendColumns plan = c;  // a local: the stores may alias anything
   for (int32_t w = 0; w < plan.windows; ++w) {

@@ -32,8 +32,9 @@ constexpr bool kExactDoubles = false;
 constexpr bool kExactDoubles = true;
 #endif
 
-// Result rows per strip (64 rows of 4096 32-bit pixels are 1 MiB).
-constexpr int32_t kStripRows = 64;
+// Result rows per strip (128 rows of 2048 32-bit pixels are 1 MiB). Each
+// band plans its columns again for every strip.
+constexpr int32_t kStripRows = 128;
 
 inline double scale_of(int32_t from, int32_t to) {
   return static_cast<double>(from) / static_cast<double>(to);
@@ -169,7 +170,8 @@ struct BlendScratch {
   static constexpr size_t kValues = 4 * kColumns;
   int32_t x0[kColumns];
   double fx[kColumns];
-  uint8_t a[kColumns];
+  double gx[kColumns];        // 1 - fx, as the reference computes it
+  uint32_t weight[kColumns];  // in sixteenths: (a << 16) | (16 - a) for a fraction a/16
   int64_t window[kValues / kWindowValues];
   uint16_t picks[2 * kValues];
   H weights[kDoubles ? kValues : 2 * kValues];  // value_fx, or value_weights
@@ -184,8 +186,8 @@ inline void put_weights(BlendScratch<double>* s, int32_t w, int32_t i, int32_t k
 
 inline void put_weights(BlendScratch<uint16_t>* s, int32_t w, int32_t i, int32_t k) {
   uint16_t* weights = s->weights + 2 * kWindowValues * w;
-  weights[i] = static_cast<uint16_t>(16 - s->a[k]);
-  weights[kWindowValues + i] = s->a[k];
+  weights[i] = static_cast<uint16_t>(s->weight[k] & 0xFFFFu);
+  weights[kWindowValues + i] = static_cast<uint16_t>(s->weight[k] >> 16);
 }
 
 // Window w's picks and weights; false when a sample lies outside the window.
@@ -235,7 +237,7 @@ template <class H>
 BlendColumns fill_band(BlendScratch<H>* s, const BlendJob& job, Span band) {
   const int32_t n = job.channels;
   const int64_t width = job.source->width;
-  BlendColumns c = {s->x0, s->fx, s->a, n, 0, 0, s->window, s->picks, nullptr, nullptr};
+  BlendColumns c = {s->x0, s->fx, s->gx, s->weight, n, 0, 0, s->window, s->picks, nullptr, nullptr};
   bool inside = true;
   s->whole = true;
   for (int32_t k = 0; k < band.count; ++k) {
@@ -243,7 +245,10 @@ BlendColumns fill_band(BlendScratch<H>* s, const BlendJob& job, Span band) {
     const int32_t x0 = static_cast<int32_t>(sx);
     s->x0[k] = x0;
     s->fx[k] = sx - static_cast<double>(x0);
-    s->a[k] = static_cast<uint8_t>(BlendScratch<H>::kDoubles ? 0 : sixteenths_of(s->fx[k]));
+    s->gx[k] = 1.0 - s->fx[k];
+    const uint32_t a =
+        BlendScratch<H>::kDoubles ? 0 : static_cast<uint32_t>(sixteenths_of(s->fx[k]));
+    s->weight[k] = (a << 16) | (16 - a);
     s->whole = s->whole && s->fx[k] == 0.0 && x0 < width;
     // Both samples in the row, and 4 bytes readable at the right one.
     inside = inside && x0 + int64_t{1} < width && (x0 + int64_t{1}) * n + 4 <= job.source_stride;
@@ -252,18 +257,20 @@ BlendColumns fill_band(BlendScratch<H>* s, const BlendJob& job, Span band) {
     }
   }
   point_weights(&c, s);
-  c.windows = plan_windows(s, n, c.interior, job.source_stride);
+  c.windows = job.set->reads_windows(n, !BlendScratch<H>::kDoubles)
+                  ? plan_windows(s, n, c.interior, job.source_stride)
+                  : 0;
   return c;
 }
 
 inline void put_edge_value(double* h, uint32_t c00, uint32_t c10, const BlendScratch<double>& s,
                            int32_t k) {
-  *h = static_cast<double>(c00) * (1.0 - s.fx[k]) + static_cast<double>(c10) * s.fx[k];
+  *h = static_cast<double>(c00) * s.gx[k] + static_cast<double>(c10) * s.fx[k];
 }
 
 inline void put_edge_value(uint16_t* h, uint32_t c00, uint32_t c10, const BlendScratch<uint16_t>& s,
                            int32_t k) {
-  *h = static_cast<uint16_t>(c00 * (16u - s.a[k]) + c10 * s.a[k]);
+  *h = static_cast<uint16_t>(c00 * (s.weight[k] & 0xFFFFu) + c10 * (s.weight[k] >> 16));
 }
 
 // Columns interior .. count - 1 of source row y, whose right samples lie

@@ -45,13 +45,16 @@ constexpr int32_t kWindowBytes = 32;
 // One band of a 24- or 32-bit resize, as the blend kernels read it. Value v
 // of the band is channel v % channels of column v / channels.
 struct BlendColumns {
-  const int32_t* x0;  // source column of each output column
-  const double* fx;   // its fraction (the double-precision blend)
-  const uint8_t* a;   // its fraction in sixteenths (the integer blend)
-  int32_t channels;   // 3 or 4
-  int32_t interior;   // leading columns whose two samples lie in the row with
-                      // 4 bytes readable at the right one
-  // The first `windows` runs of kWindowValues values: run w reads the bytes
+  const int32_t* x0;       // source column of each output column
+  const double* fx;        // its fraction (the double-precision blend)
+  const double* gx;        // 1 - fx
+  const uint32_t* weight;  // in sixteenths (the integer blend): (a << 16) | (16 - a)
+                           // for a fraction of a/16
+  int32_t channels;        // 3 or 4
+  int32_t interior;        // leading columns whose two samples lie in the row, with
+                           // 4 bytes readable at the right one
+  // For the sets that read windows, the first `windows` runs of
+  // kWindowValues values (0 for the others): run w reads the bytes
   // from window[w]; its values' left samples are at picks[2 w kWindowValues
   // + i] in the window, their right ones kWindowValues entries further on.
   // Per value: the fraction (value_fx), or in sixteenths the weight pairs
@@ -67,6 +70,9 @@ struct ResampleKernelSet {
   ResampleKernelId id;
   const char* name;     // "portable", "sse2", "avx2", "avx512"
   bool (*available)();  // this build and this CPU run it; cpuid is asked once
+  // Whether its column blends read the band's windows (else none are
+  // planned), for this many channels, in sixteenths or in doubles.
+  bool (*reads_windows)(int32_t channels, bool sixteenths);
   // Pixels of 1 to 4 whole bytes, out[k] = row pixel x0[k] for k < count.
   // row_bytes: the bytes readable at row. Writes exactly count pixels.
   void (*gather_pixels)(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,

@@ -109,11 +109,12 @@ void blend_pixels_from(double* h, const uint8_t* row, const BlendColumns& c, int
   // Locals: the vector stores may alias anything, the table included.
   const int32_t* x0 = c.x0;
   const double* fx = c.fx;
+  const double* gx = c.gx;
   const int32_t interior = c.interior;
   for (int32_t k = first; k < interior; ++k) {
     const uint8_t* p = row + static_cast<size_t>(x0[k]) * N;
-    V::store(h + static_cast<size_t>(k) * N, V::add(V::mul(V::load(p), V::splat(1.0 - fx[k])),
-                                                    V::mul(V::load(p + N), V::splat(fx[k]))));
+    V::store(h + static_cast<size_t>(k) * N,
+             V::add(V::mul(V::load(p), V::splat(gx[k])), V::mul(V::load(p + N), V::splat(fx[k]))));
   }
 }
 
@@ -121,11 +122,11 @@ template <template <int> class Ops, int N>
 void blend_pixels_sixteenths_from(uint16_t* h, const uint8_t* row, const BlendColumns& c,
                                   int32_t first) {
   const int32_t* x0 = c.x0;
-  const uint8_t* a = c.a;
+  const uint32_t* weight = c.weight;
   const int32_t interior = c.interior;
   for (int32_t k = first; k < interior; ++k) {
-    uint32_t w = (static_cast<uint32_t>(a[k]) << 16) | (16u - a[k]);
-    Ops<N>::blend_pixel(h + static_cast<size_t>(k) * N, row + static_cast<size_t>(x0[k]) * N, w);
+    Ops<N>::blend_pixel(h + static_cast<size_t>(k) * N, row + static_cast<size_t>(x0[k]) * N,
+                        weight[k]);
   }
 }
 
