@@ -7,12 +7,9 @@
 // multiply-add: contraction is off and every product is its own step.
 
 // GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
-// vector, which -Wmaybe-uninitialized reports at every use (GCC bug 105593),
-// and unoptimised builds expand the gathers to a builtin taking the 16-bit
-// mask as signed, which -Wsign-conversion reports.
+// vector, which -Wmaybe-uninitialized reports at every use (GCC bug 105593).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
 #endif
 
 #include "resample_kernels.h"
@@ -47,43 +44,7 @@ inline void put16(uint8_t* out, __m512d lo, __m512d hi) {
                    _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512())));
 }
 
-// Sixteen pixels of three bytes read as 4-byte words, packed to 48 bytes:
-// the 4th byte of each word goes, in each 16-byte lane, then across lanes.
-inline void put_three_byte_pixels(uint8_t* out, __m512i words) {
-  const __m512i in_lanes = _mm512_set4_epi32(-1, 0x0E0D0C0A, 0x09080605, 0x04020100);
-  const __m512i across = _mm512_set_epi32(0, 0, 0, 0, 14, 13, 12, 10, 9, 8, 6, 5, 4, 2, 1, 0);
-  const __m512i packed = _mm512_permutexvar_epi32(across, _mm512_shuffle_epi8(words, in_lanes));
-  _mm512_mask_storeu_epi8(out, 0xFFFFFFFFFFFFull, packed);
-}
-
 }  // namespace
-
-void gather_pixels_avx512(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                          int32_t count, int32_t bytes) {
-  // Sixteen pixels a step while four bytes are readable at each (positions
-  // only grow, so the step's last decides) and, for 3-byte pixels, their
-  // offsets fit the gather's 32-bit indices.
-  int32_t k = 0;
-  const bool narrow = bytes == 3 && int64_t{x0[count - 1]} * 3 + 4 > INT32_MAX;
-  for (; !narrow && k + 16 <= count && int64_t{x0[k + 15]} * bytes + 4 <= row_bytes; k += 16) {
-    __m512i at = _mm512_loadu_si512(x0 + k);
-    uint8_t* to = out + static_cast<size_t>(k) * static_cast<size_t>(bytes);
-    if (bytes == 4) {
-      _mm512_storeu_si512(to, _mm512_i32gather_epi32(at, row, 4));
-    } else if (bytes == 3) {
-      at = _mm512_add_epi32(at, _mm512_add_epi32(at, at));
-      put_three_byte_pixels(to, _mm512_i32gather_epi32(at, row, 1));
-    } else if (bytes == 2) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
-                          _mm512_cvtepi32_epi16(_mm512_i32gather_epi32(at, row, 2)));
-    } else {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
-                       _mm512_cvtepi32_epi8(_mm512_i32gather_epi32(at, row, 1)));
-    }
-  }
-  gather_pixels_portable(out + static_cast<size_t>(k) * static_cast<size_t>(bytes), row, row_bytes,
-                         x0 + k, count - k, bytes);
-}
 
 // Four channels are not planned in windows (see the table): all pixel by pixel.
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {

@@ -49,7 +49,50 @@ inline size_t stride_of(const RasterImage* image) {
   return static_cast<size_t>(row_size(image->width, image->bits_per_pixel));
 }
 
-// ------------------------------------------------------ 2, 8 and 16 bits
+// Asks for the cache line at p, which a later row reads. A hint only.
+inline void prefetch(const uint8_t* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+// Output pixels per step of the gather, with one prefetch a step.
+constexpr int32_t kGatherStep = 16;
+
+// Whole-byte pixels: out[k] = pixel x0[k] of row. A 3-byte pixel is copied
+// as 4 bytes where they are readable, the next pixel, written after it,
+// taking the 4th. ahead: the row the next output row reads, asked for at the
+// same columns as this one goes, or null.
+template <int Bytes>
+void gather_bytes(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
+                  int32_t count, const uint8_t* ahead) {
+  constexpr size_t kCopy = Bytes == 3 ? 4 : Bytes;
+  int32_t k = 0;
+  for (; k + kGatherStep < count && int64_t{x0[k + kGatherStep - 1]} * Bytes + 4 <= row_bytes;
+       k += kGatherStep) {
+    if (ahead != nullptr) prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+    for (int32_t q = k; q < k + kGatherStep; ++q) {
+      memcpy(out + static_cast<size_t>(q) * Bytes, row + static_cast<size_t>(x0[q]) * Bytes, kCopy);
+    }
+  }
+  for (; k < count; ++k) {
+    memcpy(out + static_cast<size_t>(k) * Bytes, row + static_cast<size_t>(x0[k]) * Bytes, Bytes);
+  }
+}
+
+void gather_pixels(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
+                   int32_t count, uint32_t bytes, const uint8_t* ahead) {
+  switch (bytes) {
+    case 1: gather_bytes<1>(out, row, row_bytes, x0, count, ahead); break;
+    case 2: gather_bytes<2>(out, row, row_bytes, x0, count, ahead); break;
+    case 3: gather_bytes<3>(out, row, row_bytes, x0, count, ahead); break;
+    default: gather_bytes<4>(out, row, row_bytes, x0, count, ahead); break;
+  }
+}
+
+// ----------------------------------------- 2, 8 and 16 bits, and fractions 0
 
 struct SampleScratch {
   int32_t x0[kSampleBand];
@@ -68,25 +111,31 @@ void sample_band(const RasterImage* source, RasterImage* result, const ResampleK
   const size_t first = static_cast<size_t>(band.first) * bits / 8;
   const size_t bytes = (static_cast<size_t>(band.count) * bits + 7) / 8;
   int32_t previous = -1;
+  int32_t y0 = 0;  // row 0 samples source row 0
   for (int32_t i = 0; i < result->height; ++i) {
-    const int32_t y0 = static_cast<int32_t>(static_cast<double>(i) * scale_y);
+    const int32_t next =
+        i + 1 < result->height ? static_cast<int32_t>(static_cast<double>(i + 1) * scale_y) : y0;
     uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride + first;
     const uint8_t* row = source->pixels + static_cast<size_t>(y0) * source_stride;
+    const uint8_t* ahead =
+        next != y0 ? source->pixels + static_cast<size_t>(next) * source_stride : nullptr;
     if (y0 == previous) {
       memcpy(out, out - result_stride, bytes);
     } else if (bits == 2) {
       set.sample_two_bit(out, row, s.plan, s.x0, band.count);
     } else {
-      set.gather_pixels(out, row, static_cast<int64_t>(source_stride), s.x0, band.count,
-                        static_cast<int32_t>(bits / 8));
+      gather_pixels(out, row, static_cast<int64_t>(source_stride), s.x0, band.count, bits / 8,
+                    ahead);
     }
     previous = y0;
+    y0 = next;
   }
 }
 
-// 2-, 8- and 16-bit images: each output pixel is the source pixel at the
-// truncated position. False (nothing written) when the scratch cannot be
-// allocated or a sample would fall outside the source.
+// 2-, 8- and 16-bit images, and 24- and 32-bit ones whose every fraction is
+// 0: each output pixel is the source pixel at the truncated position. False
+// (nothing written) when the scratch cannot be allocated or a sample would
+// fall outside the source.
 bool sample_pixels(const RasterImage* source, RasterImage* result, const ResampleKernelSet& set) {
   const double scale_x = scale_of(source->width, result->width);
   const double scale_y = scale_of(source->height, result->height);
@@ -124,15 +173,19 @@ inline int32_t sixteenths_of(double fraction) {
   return static_cast<double>(whole) == scaled ? whole : -1;
 }
 
-// Whether every position j * scale, j < count, has a fraction in sixteenths.
-bool fractions_at_sixteenths(int32_t count, double scale) {
-  for (int32_t j = 0; j < count; ++j) {
+// What the fractions of the positions j * scale, j < count, are.
+enum class Fractions { kZero, kSixteenths, kOther };
+
+Fractions fractions_of(int32_t count, double scale) {
+  Fractions all = Fractions::kZero;
+  for (int32_t j = 0; j < count && all != Fractions::kOther; ++j) {
     double s = static_cast<double>(j) * scale;
-    if (sixteenths_of(s - static_cast<double>(static_cast<int32_t>(s))) < 0) {
-      return false;
+    const int32_t a = sixteenths_of(s - static_cast<double>(static_cast<int32_t>(s)));
+    if (a != 0) {
+      all = a < 0 ? Fractions::kOther : Fractions::kSixteenths;
     }
   }
-  return true;
+  return all;
 }
 
 // Where an output row samples the source, computed as the reference does.
@@ -290,24 +343,6 @@ void blend_edge_columns(H* h, const BlendJob& job, const BlendScratch<H>& s, int
   }
 }
 
-// Asks for the band's part of source rows y + 1 and y + 2, which the next
-// output rows read: each then starts on data in cache. A hint only.
-inline void prefetch_band(const BlendJob& job, const BlendColumns& c, int32_t count, int32_t y) {
-#if defined(__GNUC__)
-  const size_t first = static_cast<size_t>(c.x0[0]) * static_cast<size_t>(c.channels);
-  const size_t end = (static_cast<size_t>(c.x0[count - 1]) + 2) * static_cast<size_t>(c.channels);
-  for (int32_t ahead = 1; ahead <= 2 && y + int64_t{ahead} < job.source->height; ++ahead) {
-    const uint8_t* row = job.source->pixels +
-                         static_cast<size_t>(y + ahead) * static_cast<size_t>(job.source_stride);
-    for (size_t at = first; at < end; at += 64) {
-      __builtin_prefetch(row + at);
-    }
-  }
-#else
-  (void)job, (void)c, (void)count, (void)y;
-#endif
-}
-
 inline void blend_columns_of(const ResampleKernelSet& set, double* h, const uint8_t* row,
                              const BlendColumns& c) {
   set.blend_columns(h, row, c);
@@ -336,7 +371,6 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
   } else {
     const uint8_t* row =
         job.source->pixels + static_cast<size_t>(y) * static_cast<size_t>(job.source_stride);
-    prefetch_band(job, c, count, y);
     blend_columns_of(*job.set, h, row, c);
     blend_edge_columns(h, job, *s, c.interior, count, y);
   }
@@ -368,8 +402,8 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
   } else if (r.fy == 0.0 && s->whole) {
     const uint8_t* row =
         job.source->pixels + static_cast<size_t>(r.y0) * static_cast<size_t>(job.source_stride);
-    prefetch_band(job, c, band.count, r.y0);
-    job.set->gather_pixels(out, row, job.source_stride, s->x0, band.count, job.channels);
+    gather_pixels(out, row, job.source_stride, s->x0, band.count,
+                  static_cast<uint32_t>(job.channels), nullptr);
   } else {
     const bool two_rows = r.fy != 0.0;
     const H* h0 = held_row(s, job, c, band.count, r.y0, two_rows ? r.y0 + 1 : -1);
@@ -413,13 +447,20 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
       source->bits_per_pixel != result->bits_per_pixel) {
     return false;
   }
-  switch (result->bits_per_pixel) {
-    case 2:
-    case 8:
-    case 16: return sample_pixels(source, result, set);
-    case 24:
-    case 32: break;
-    default: return false;
+  const uint16_t bits = result->bits_per_pixel;
+  if (bits != 2 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    return false;
+  }
+  const Fractions x = bits >= 24
+                          ? fractions_of(result->width, scale_of(source->width, result->width))
+                          : Fractions::kZero;
+  const Fractions y = x == Fractions::kOther
+                          ? x
+                          : fractions_of(result->height, scale_of(source->height, result->height));
+  // With every fraction 0 each output pixel is its source pixel, bytes and
+  // all: the blend of the reference reduces to c00 (c00 1 + c10 0 = c00).
+  if (bits < 24 || (x == Fractions::kZero && y == Fractions::kZero)) {
+    return sample_pixels(source, result, set);
   }
   const BlendJob job = {source,
                         result,
@@ -429,9 +470,6 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
                         stride_of(result),
                         scale_of(source->width, result->width),
                         scale_of(source->height, result->height)};
-  if (fractions_at_sixteenths(result->width, job.scale_x) &&
-      fractions_at_sixteenths(result->height, job.scale_y)) {
-    return blend_pixels<uint16_t>(job);
-  }
-  return blend_pixels<double>(job);
+  return x != Fractions::kOther && y != Fractions::kOther ? blend_pixels<uint16_t>(job)
+                                                          : blend_pixels<double>(job);
 }

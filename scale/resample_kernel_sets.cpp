@@ -32,19 +32,19 @@ bool avx512_available() {
 
 const ResampleKernelSet kResampleKernelSets[] = {
 #if defined(VORLIN_RESAMPLE_X86)
-    {ResampleKernelId::kAvx512, "avx512", avx512_available, avx512_reads_windows,
-     gather_pixels_avx512, plan_two_bit_bmi2, sample_two_bit_bmi2, blend_columns_avx512,
-     blend_columns_sixteenths_avx512, blend_rows_avx512, blend_rows_sixteenths_avx512},
-    {ResampleKernelId::kAvx2, "avx2", avx2_available, never, gather_pixels_portable,
-     plan_two_bit_bmi2, sample_two_bit_bmi2, blend_columns_avx2, blend_columns_sixteenths_avx2,
-     blend_rows_avx2, blend_rows_sixteenths_avx2},
-    {ResampleKernelId::kSse2, "sse2", always, never, gather_pixels_portable, plan_two_bit_portable,
-     sample_two_bit_portable, blend_columns_sse2, blend_columns_sixteenths_sse2, blend_rows_sse2,
+    {ResampleKernelId::kAvx512, "avx512", avx512_available, avx512_reads_windows, plan_two_bit_bmi2,
+     sample_two_bit_bmi2, blend_columns_avx512, blend_columns_sixteenths_avx512, blend_rows_avx512,
+     blend_rows_sixteenths_avx512},
+    {ResampleKernelId::kAvx2, "avx2", avx2_available, never, plan_two_bit_bmi2, sample_two_bit_bmi2,
+     blend_columns_avx2, blend_columns_sixteenths_avx2, blend_rows_avx2,
+     blend_rows_sixteenths_avx2},
+    {ResampleKernelId::kSse2, "sse2", always, never, plan_two_bit_portable, sample_two_bit_portable,
+     blend_columns_sse2, blend_columns_sixteenths_sse2, blend_rows_sse2,
      blend_rows_sixteenths_sse2},
 #endif
-    {ResampleKernelId::kPortable, "portable", always, never, gather_pixels_portable,
-     plan_two_bit_portable, sample_two_bit_portable, blend_columns_portable,
-     blend_columns_sixteenths_portable, blend_rows_portable, blend_rows_sixteenths_portable},
+    {ResampleKernelId::kPortable, "portable", always, never, plan_two_bit_portable,
+     sample_two_bit_portable, blend_columns_portable, blend_columns_sixteenths_portable,
+     blend_rows_portable, blend_rows_sixteenths_portable},
 };
 
 const size_t kResampleKernelSetCount = sizeof kResampleKernelSets / sizeof kResampleKernelSets[0];

@@ -73,10 +73,6 @@ struct ResampleKernelSet {
   // Whether its column blends read the band's windows (else none are
   // planned), for this many channels, in sixteenths or in doubles.
   bool (*reads_windows)(int32_t channels, bool sixteenths);
-  // Pixels of 1 to 4 whole bytes, out[k] = row pixel x0[k] for k < count.
-  // row_bytes: the bytes readable at row. Writes exactly count pixels.
-  void (*gather_pixels)(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                        int32_t count, int32_t bytes);
   // A 2-bit band: its plan, then each row by it (all count pixels).
   void (*plan_two_bit)(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
   void (*sample_two_bit)(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,

@@ -32,8 +32,6 @@
 #include "resample_kernel_sets.h"
 
 // The rows of kResampleKernelSets, each defined in its set's file.
-void gather_pixels_portable(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                            int32_t count, int32_t bytes);
 void plan_two_bit_portable(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
 void sample_two_bit_portable(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
                              const int32_t* x0, int32_t count);
@@ -66,8 +64,6 @@ void blend_rows_avx2(uint8_t* out, const double* h0, const double* h1, double gy
 void blend_rows_sixteenths_avx2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
                                 size_t n);
 
-void gather_pixels_avx512(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                          int32_t count, int32_t bytes);
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c);
 void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const BlendColumns& c);
 void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double gy, double fy,

@@ -1,5 +1,5 @@
-// The portable kernel set, plain C++ for any CPU and byte order; its pixel
-// gather and 2-bit sampling serve the x86 sets too.
+// The portable kernel set, plain C++ for any CPU and byte order; its 2-bit
+// lookup tables serve the x86 sets too.
 #include <cstring>
 
 #include "resample_kernels.h"
@@ -39,18 +39,6 @@ struct PortableOps {
     }
   }
 };
-
-// Whole-byte pixels. A 3-byte pixel is copied as 4 bytes where they are
-// readable and the next pixel, written after it, takes the 4th.
-template <int Bytes>
-void gather_bytes(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                  int32_t count) {
-  for (int32_t k = 0; k < count; ++k) {
-    const int64_t at = int64_t{x0[k]} * Bytes;
-    const bool wide = Bytes == 3 && k + 1 < count && at + 4 <= row_bytes;
-    memcpy(out + static_cast<size_t>(k) * Bytes, row + at, wide ? 4 : Bytes);
-  }
-}
 
 // The 2-bit source pixel at x: four a byte, the leftmost in the top bits.
 inline uint32_t two_bit_at(const uint8_t* row, int32_t x) {
@@ -123,16 +111,6 @@ void sample_by_tables(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan) 
 }
 
 }  // namespace
-
-void gather_pixels_portable(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int32_t* x0,
-                            int32_t count, int32_t bytes) {
-  switch (bytes) {
-    case 1: gather_bytes<1>(out, row, row_bytes, x0, count); break;
-    case 2: gather_bytes<2>(out, row, row_bytes, x0, count); break;
-    case 3: gather_bytes<3>(out, row, row_bytes, x0, count); break;
-    default: gather_bytes<4>(out, row, row_bytes, x0, count); break;
-  }
-}
 
 // Plans output bytes from the left while each one's pixels lie within three
 // source bytes inside the row and the tables last.
