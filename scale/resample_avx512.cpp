@@ -35,13 +35,12 @@ inline __m512d blend_pair(__m128i c00, __m128i c10, const double* fx) {
   return _mm512_add_pd(_mm512_mul_pd(to_doubles(c00), g), _mm512_mul_pd(to_doubles(c10), f));
 }
 
-// Truncated, clamped to 0..255 (0 first, then unsigned saturation) and
-// stored as sixteen bytes.
-inline void put16(uint8_t* out, __m512d lo, __m512d hi) {
+// Sixteen values truncated and clamped to 0..255: 0 first, then unsigned
+// saturation.
+inline __m128i pack16(__m512d lo, __m512d hi) {
   const __m512i t = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(lo)),
                                        _mm512_cvttpd_epi32(hi), 1);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512())));
+  return _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512()));
 }
 
 }  // namespace
@@ -85,24 +84,24 @@ void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double 
       lo = _mm512_add_pd(_mm512_mul_pd(lo, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i), f));
       hi = _mm512_add_pd(_mm512_mul_pd(hi, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i + 8), f));
     }
-    put16(out + i, lo, hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), pack16(lo, hi));
   }
   blend_rows_from(out, h0, h1, gy, fy, i, n);
 }
 
 void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                  size_t n) {
+                                  size_t n, bool stream) {
   // At most 65280 (h0 16 when b = 0): no wrap, and the shift is unsigned.
   const __m512i upper = _mm512_set1_epi16(static_cast<int16_t>(16 - b));
   const __m512i lower = _mm512_set1_epi16(static_cast<int16_t>(b));
-  size_t i = 0;
+  size_t i = stream ? unaligned_head(out, n, 32) : 0;
+  blend_rows_sixteenths_from(out, h0, h1, b, 0, i);
   for (; i + 32 <= n; i += 32) {
     __m512i v = _mm512_mullo_epi16(_mm512_loadu_si512(h0 + i), upper);
     if (h1 != nullptr) {
       v = _mm512_add_epi16(v, _mm512_mullo_epi16(_mm512_loadu_si512(h1 + i), lower));
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                        _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)));
+    store_bytes(out + i, _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)), stream);
   }
   blend_rows_sixteenths_from(out, h0, h1, b, i, n);
 }

@@ -15,6 +15,7 @@
 // numerator shifted right by 8.
 #include "resample_fast.h"
 
+#include <atomic>
 #include <cfloat>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +32,11 @@ constexpr bool kExactDoubles = false;
 #else
 constexpr bool kExactDoubles = true;
 #endif
+
+// Results larger than this are written around the cache by the blend in
+// sixteenths, where a kernel set can: they cannot stay in it, and each line
+// written is then not read first.
+constexpr int64_t kStreamBytes = int64_t{1} << 20;
 
 // Result rows per strip (128 rows of 2048 32-bit pixels are 1 MiB). Each
 // band plans its columns again for every strip.
@@ -70,7 +76,8 @@ void gather_bytes(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int
                   int32_t count, const uint8_t* ahead) {
   constexpr size_t kCopy = Bytes == 3 ? 4 : Bytes;
   int32_t k = 0;
-  for (; k + kGatherStep < count && int64_t{x0[k + kGatherStep - 1]} * Bytes + 4 <= row_bytes;
+  for (; k + kGatherStep < count &&
+         (Bytes != 3 || int64_t{x0[k + kGatherStep - 1]} * Bytes + 4 <= row_bytes);
        k += kGatherStep) {
     if (ahead != nullptr) prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
     for (int32_t q = k; q < k + kGatherStep; ++q) {
@@ -212,6 +219,7 @@ struct BlendJob {
   size_t result_stride;
   double scale_x;
   double scale_y;
+  bool stream;  // the result is written around the cache
 };
 
 // One band's tables and blended source rows; H is double, or uint16_t for
@@ -378,13 +386,13 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const double* h0,
-                          const double* h1, const RowSample& r, size_t n) {
+                          const double* h1, const RowSample& r, size_t n, bool /*stream*/) {
   set.blend_rows(out, h0, h1, r.gy, r.fy, n);
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const uint16_t* h0,
-                          const uint16_t* h1, const RowSample& r, size_t n) {
-  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
+                          const uint16_t* h1, const RowSample& r, size_t n, bool stream) {
+  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n, stream);
 }
 
 // Output row i across one band.
@@ -408,7 +416,7 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
     const bool two_rows = r.fy != 0.0;
     const H* h0 = held_row(s, job, c, band.count, r.y0, two_rows ? r.y0 + 1 : -1);
     const H* h1 = two_rows ? held_row(s, job, c, band.count, r.y0 + 1, r.y0) : nullptr;
-    blend_rows_of(*job.set, out, h0, h1, r, static_cast<size_t>(band.count) * channels);
+    blend_rows_of(*job.set, out, h0, h1, r, static_cast<size_t>(band.count) * channels, job.stream);
   }
 }
 
@@ -435,6 +443,11 @@ bool blend_pixels(const BlendJob& job) {
       }
     }
   }
+  if (job.stream && !BlendScratch<H>::kDoubles) {
+    // Stores written around the cache are ordered only by a fence: the
+    // result is whole in memory for whoever reads it next.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+  }
   free(s);
   return true;
 }
@@ -454,7 +467,7 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
   const Fractions x = bits >= 24
                           ? fractions_of(result->width, scale_of(source->width, result->width))
                           : Fractions::kZero;
-  const Fractions y = x == Fractions::kOther
+  const Fractions y = bits < 24 || x == Fractions::kOther
                           ? x
                           : fractions_of(result->height, scale_of(source->height, result->height));
   // With every fraction 0 each output pixel is its source pixel, bytes and
@@ -469,7 +482,8 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
                         row_size(source->width, source->bits_per_pixel),
                         stride_of(result),
                         scale_of(source->width, result->width),
-                        scale_of(source->height, result->height)};
+                        scale_of(source->height, result->height),
+                        pixel_array_size(result->width, result->height, bits) > kStreamBytes};
   return x != Fractions::kOther && y != Fractions::kOther ? blend_pixels<uint16_t>(job)
                                                           : blend_pixels<double>(job);
 }
