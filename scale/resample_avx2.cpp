@@ -162,12 +162,11 @@ void blend_rows_avx2(uint8_t* out, const double* h0, const double* h1, double gy
 }
 
 void blend_rows_sixteenths_avx2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n, bool stream) {
+                                size_t n) {
   // At most 65280 (h0 16 when b = 0): no wrap, and the shift is unsigned.
   const __m256i upper = _mm256_set1_epi16(static_cast<int16_t>(16 - b));
   const __m256i lower = _mm256_set1_epi16(static_cast<int16_t>(b));
-  size_t i = stream ? unaligned_head(out, n, 32) : 0;
-  blend_rows_sixteenths_from(out, h0, h1, b, 0, i);
+  size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     __m256i v[2];
     for (size_t q = 0; q < 2; ++q) {
@@ -180,7 +179,8 @@ void blend_rows_sixteenths_avx2(uint8_t* out, const uint16_t* h0, const uint16_t
       v[q] = _mm256_srli_epi16(v[q], 8);
     }
     // The pack works within 128-bit halves; the permute puts them in order.
-    store_bytes(out + i, _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8), stream);
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
   }
   blend_rows_sixteenths_from(out, h0, h1, b, i, n);
 }

@@ -90,18 +90,18 @@ void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double 
 }
 
 void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                  size_t n, bool stream) {
+                                  size_t n) {
   // At most 65280 (h0 16 when b = 0): no wrap, and the shift is unsigned.
   const __m512i upper = _mm512_set1_epi16(static_cast<int16_t>(16 - b));
   const __m512i lower = _mm512_set1_epi16(static_cast<int16_t>(b));
-  size_t i = stream ? unaligned_head(out, n, 32) : 0;
-  blend_rows_sixteenths_from(out, h0, h1, b, 0, i);
+  size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     __m512i v = _mm512_mullo_epi16(_mm512_loadu_si512(h0 + i), upper);
     if (h1 != nullptr) {
       v = _mm512_add_epi16(v, _mm512_mullo_epi16(_mm512_loadu_si512(h1 + i), lower));
     }
-    store_bytes(out + i, _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)), stream);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)));
   }
   blend_rows_sixteenths_from(out, h0, h1, b, i, n);
 }

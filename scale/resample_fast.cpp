@@ -15,7 +15,6 @@
 // numerator shifted right by 8.
 #include "resample_fast.h"
 
-#include <atomic>
 #include <cfloat>
 #include <cstdint>
 #include <cstdlib>
@@ -32,11 +31,6 @@ constexpr bool kExactDoubles = false;
 #else
 constexpr bool kExactDoubles = true;
 #endif
-
-// Results larger than this are written around the cache by the blend in
-// sixteenths, where a kernel set can: they cannot stay in it, and each line
-// written is then not read first.
-constexpr int64_t kStreamBytes = int64_t{1} << 20;
 
 // Result rows per strip (128 rows of 2048 32-bit pixels are 1 MiB). Each
 // band plans its columns again for every strip.
@@ -219,7 +213,6 @@ struct BlendJob {
   size_t result_stride;
   double scale_x;
   double scale_y;
-  bool stream;  // the result is written around the cache
 };
 
 // One band's tables and blended source rows; H is double, or uint16_t for
@@ -386,13 +379,13 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const double* h0,
-                          const double* h1, const RowSample& r, size_t n, bool /*stream*/) {
+                          const double* h1, const RowSample& r, size_t n) {
   set.blend_rows(out, h0, h1, r.gy, r.fy, n);
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const uint16_t* h0,
-                          const uint16_t* h1, const RowSample& r, size_t n, bool stream) {
-  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n, stream);
+                          const uint16_t* h1, const RowSample& r, size_t n) {
+  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
 }
 
 // Output row i across one band.
@@ -416,7 +409,7 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
     const bool two_rows = r.fy != 0.0;
     const H* h0 = held_row(s, job, c, band.count, r.y0, two_rows ? r.y0 + 1 : -1);
     const H* h1 = two_rows ? held_row(s, job, c, band.count, r.y0 + 1, r.y0) : nullptr;
-    blend_rows_of(*job.set, out, h0, h1, r, static_cast<size_t>(band.count) * channels, job.stream);
+    blend_rows_of(*job.set, out, h0, h1, r, static_cast<size_t>(band.count) * channels);
   }
 }
 
@@ -442,11 +435,6 @@ bool blend_pixels(const BlendJob& job) {
         blend_band_row(s, job, c, band, i);
       }
     }
-  }
-  if (job.stream && !BlendScratch<H>::kDoubles) {
-    // Stores written around the cache are ordered only by a fence: the
-    // result is whole in memory for whoever reads it next.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
   }
   free(s);
   return true;
@@ -482,8 +470,7 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
                         row_size(source->width, source->bits_per_pixel),
                         stride_of(result),
                         scale_of(source->width, result->width),
-                        scale_of(source->height, result->height),
-                        pixel_array_size(result->width, result->height, bits) > kStreamBytes};
+                        scale_of(source->height, result->height)};
   return x != Fractions::kOther && y != Fractions::kOther ? blend_pixels<uint16_t>(job)
                                                           : blend_pixels<double>(job);
 }

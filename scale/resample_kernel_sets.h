@@ -83,13 +83,11 @@ struct ResampleKernelSet {
   void (*blend_columns_sixteenths)(uint16_t* h, const uint8_t* row, const BlendColumns& c);
   // n values of output bytes from two such rows: (h0 gy) + (h1 fy), or
   // (h0 (16 - b) + h1 b) >> 8; with h1 null (a zero vertical fraction) h0
-  // alone, or h0 >> 4. Truncated and clamped to 0..255. stream: the result
-  // is too large to stay in cache, so it may be written around the cache.
-  // (Doubles are not: their short band rows measured slower that way.)
+  // alone, or h0 >> 4. Truncated and clamped to 0..255.
   void (*blend_rows)(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
                      size_t n);
   void (*blend_rows_sixteenths)(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n, bool stream);
+                                size_t n);
 };
 
 // Every set this build holds, best first; the portable set is last and

@@ -43,7 +43,7 @@ void blend_columns_sixteenths_portable(uint16_t* h, const uint8_t* row, const Bl
 void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
                          size_t n);
 void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                    uint32_t b, size_t n, bool stream);
+                                    uint32_t b, size_t n);
 
 #if defined(VORLIN_RESAMPLE_X86)
 void blend_columns_sse2(double* h, const uint8_t* row, const BlendColumns& c);
@@ -51,7 +51,7 @@ void blend_columns_sixteenths_sse2(uint16_t* h, const uint8_t* row, const BlendC
 void blend_rows_sse2(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
                      size_t n);
 void blend_rows_sixteenths_sse2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n, bool stream);
+                                size_t n);
 
 // The AVX2 file also holds the bit-extract 2-bit sampling (BMI2).
 void plan_two_bit_bmi2(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
@@ -62,14 +62,14 @@ void blend_columns_sixteenths_avx2(uint16_t* h, const uint8_t* row, const BlendC
 void blend_rows_avx2(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
                      size_t n);
 void blend_rows_sixteenths_avx2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n, bool stream);
+                                size_t n);
 
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c);
 void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const BlendColumns& c);
 void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
                        size_t n);
 void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                  size_t n, bool stream);
+                                  size_t n);
 #endif
 
 namespace {
@@ -146,22 +146,6 @@ void blend_columns_sixteenths_from(uint16_t* h, const uint8_t* row, const BlendC
 }
 
 #if defined(__AVX2__)
-// Values before out + first is aligned to align bytes (at most n): a row
-// written around the cache starts with them one by one.
-inline size_t unaligned_head(const uint8_t* out, size_t n, size_t align) {
-  const size_t head = (align - reinterpret_cast<uintptr_t>(out) % align) % align;
-  return head < n ? head : n;
-}
-
-// Output bytes stored normally, or around the cache (to an aligned address).
-inline void store_bytes(uint8_t* p, __m256i v, bool stream) {
-  if (stream) {
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
-  } else {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-  }
-}
-
 // The files built for AVX2 and above: one pixel's four channels in one register.
 template <int N>
 struct Avx2Ops {

@@ -171,6 +171,6 @@ void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, doubl
 }
 
 void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                    uint32_t b, size_t n, bool /*stream*/) {
+                                    uint32_t b, size_t n) {
   blend_rows_sixteenths_from(out, h0, h1, b, 0, n);
 }

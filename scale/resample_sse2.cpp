@@ -82,7 +82,7 @@ void blend_rows_sse2(uint8_t* out, const double* h0, const double* h1, double gy
 }
 
 void blend_rows_sixteenths_sse2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n, bool /*stream*/) {
+                                size_t n) {
   // h0 (16 - b) + h1 b is at most 65280: the 16-bit sum does not wrap, and
   // the shift is unsigned. With b = 0 it is h0 16, whose shift is h0's by 4.
   const __m128i upper = _mm_set1_epi16(static_cast<int16_t>(16 - b));
