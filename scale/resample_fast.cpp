@@ -95,15 +95,10 @@ void gather_pixels(uint8_t* out, const uint8_t* row, int64_t row_bytes, const in
 
 // ----------------------------------------- 2, 8 and 16 bits, and fractions 0
 
-struct SampleScratch {
-  int32_t x0[kSampleBand];
-  TwoBitPlan plan;
-};
-
 // Every row of one band. An output row that samples the same source row as
 // the row before it is that row again, so it is copied.
 void sample_band(const RasterImage* source, RasterImage* result, const ResampleKernelSet& set,
-                 const SampleScratch& s, Span band) {
+                 const int32_t* x0, const TwoBitPlan* plan, Span band) {
   const uint32_t bits = result->bits_per_pixel;
   const size_t source_stride = stride_of(source);
   const size_t result_stride = stride_of(result);
@@ -123,10 +118,9 @@ void sample_band(const RasterImage* source, RasterImage* result, const ResampleK
     if (y0 == previous) {
       memcpy(out, out - result_stride, bytes);
     } else if (bits == 2) {
-      set.sample_two_bit(out, row, s.plan, s.x0, band.count);
+      set.sample_two_bit(out, row, *plan, x0, band.count);
     } else {
-      gather_pixels(out, row, static_cast<int64_t>(source_stride), s.x0, band.count, bits / 8,
-                    ahead);
+      gather_pixels(out, row, static_cast<int64_t>(source_stride), x0, band.count, bits / 8, ahead);
     }
     previous = y0;
     y0 = next;
@@ -145,23 +139,24 @@ bool sample_pixels(const RasterImage* source, RasterImage* result, const Resampl
       static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
     return false;
   }
-  SampleScratch* s = static_cast<SampleScratch*>(malloc(sizeof(SampleScratch)));
-  if (s == nullptr) {
-    return false;
-  }
+  const bool two_bit = result->bits_per_pixel == 2;
+  int32_t* x0 = static_cast<int32_t*>(malloc(kSampleBand * sizeof(int32_t)));
+  TwoBitPlan* plan = two_bit ? static_cast<TwoBitPlan*>(malloc(sizeof(TwoBitPlan))) : nullptr;
+  const bool ready = x0 != nullptr && (plan != nullptr || !two_bit);
   const int64_t source_stride = row_size(source->width, source->bits_per_pixel);
-  for (Span band = next_span({0, 0}, result->width, kSampleBand); band.count > 0;
+  for (Span band = next_span({0, 0}, result->width, kSampleBand); ready && band.count > 0;
        band = next_span(band, result->width, kSampleBand)) {
     for (int32_t k = 0; k < band.count; ++k) {
-      s->x0[k] = static_cast<int32_t>(sample_x(band, k, scale_x));
+      x0[k] = static_cast<int32_t>(sample_x(band, k, scale_x));
     }
-    if (result->bits_per_pixel == 2) {
-      set.plan_two_bit(&s->plan, s->x0, band.count, source_stride);
+    if (two_bit) {
+      set.plan_two_bit(plan, x0, band.count, source_stride);
     }
-    sample_band(source, result, set, *s, band);
+    sample_band(source, result, set, x0, plan, band);
   }
-  free(s);
-  return true;
+  free(plan);
+  free(x0);
+  return ready;
 }
 
 // ---------------------------------------------------------- 24 and 32 bits
