@@ -180,9 +180,10 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
       // 2-bit output bytes looked up from one, two or three source bytes, or
       // from more (pixel by pixel), and upscales with many patterns.
       {2600, 2, 1000, 2},  {3500, 2, 1000, 2},  {1024, 3, 4096, 5}, {700, 3, 1003, 4},
-      // Results over 1 MiB, written around the cache from aligned addresses:
-      // rows of every alignment, in doubles and in sixteenths.
-      {333, 80, 1001, 350}, {500, 90, 1000, 360},
+      // Several strips of rows and bands of columns, in doubles and in
+      // sixteenths; ratios where the permute windows of 32 bytes stop fitting
+      // partway through a band (the rest goes pixel by pixel).
+      {333, 80, 1001, 350}, {500, 90, 1000, 360}, {1750, 3, 1000, 4}, {1700, 3, 1000, 5},
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {
