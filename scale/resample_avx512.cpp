@@ -1,10 +1,12 @@
 // The AVX-512 kernel set (F, BW, DQ and VL; run only on CPUs with all four).
 // A source row is blended across a band sixteen values at a time: the 32
 // bytes of a window, widened to words, give every value's two samples in
-// one permute, which the weights of the double or the integer blend then
-// combine; columns past the planned windows go pixel by pixel as in AVX2.
-// Rows of values blend eight doubles or 32 words a step. No fused
-// multiply-add: contraction is off and every product is its own step.
+// one permute, which the weights of the integer blend, or of the double
+// blend of three channels, then combine. Columns past the planned windows,
+// and four channels in doubles (a pixel fills a register: the permutes cost
+// more than they save), go pixel by pixel as in AVX2. Rows of values blend
+// sixteen doubles or 32 words a step. No fused multiply-add: contraction is
+// off and every product is its own step.
 
 // GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
 // vector, which -Wmaybe-uninitialized reports at every use (GCC bug 105593).
@@ -45,7 +47,6 @@ inline __m128i pack16(__m512d lo, __m512d hi) {
 
 }  // namespace
 
-// Four channels are not planned in windows (see the table): all pixel by pixel.
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {
   const BlendColumns plan = c;  // a local: the stores may alias anything
   for (int32_t w = 0; w < plan.windows; ++w) {

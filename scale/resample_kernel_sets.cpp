@@ -16,8 +16,7 @@ bool avx2_available() {
   return available;
 }
 
-// Four channels in doubles blend pixel by pixel, as in AVX2: a pixel's
-// channels fill a register, and the permutes would cost more than they save.
+// Four channels in doubles blend pixel by pixel (see resample_avx512.cpp).
 bool avx512_reads_windows(int32_t channels, bool sixteenths) { return sixteenths || channels == 3; }
 
 bool avx512_available() {

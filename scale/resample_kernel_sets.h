@@ -11,7 +11,8 @@
 // Instruction sets a kernel set is built for.
 enum class ResampleKernelId : uint8_t { kPortable, kSse2, kAvx2, kAvx512 };
 
-// Output columns per band when sampling 2-, 8- and 16-bit images.
+// Output columns per band when sampling (2-, 8- and 16-bit images, and
+// 24- and 32-bit ones whose every fraction is 0).
 constexpr int32_t kSampleBand = 4096;
 // Output bytes of a 2-bit band, and the lookup tables its plan may build.
 constexpr int32_t kTwoBitBandBytes = kSampleBand / 4;
