@@ -152,14 +152,13 @@ int save_bmp(const RasterImage* image, const char* path) {
     fprintf(stderr, "Error: Could not open output file '%s'\n", path);
     return 0;
   }
-  uint32_t pixel_bytes =
-      static_cast<uint32_t>(pixel_array_size(image->width, image->height, image->bits_per_pixel));
+  uint32_t pixel_bytes = static_cast<uint32_t>(
+      pixel_array_size(image->width, image->height, image->bits_per_pixel));
   uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
   uint32_t offset = palette_count * kPaletteEntrySize + kHeadersSize;
 
-  int ok = write_field16(file, kBmpSignature) &&
-           write_field32(file, static_cast<uint32_t>(file_size)) && write_field16(file, 0) &&
-           write_field16(file, 0) && write_field32(file, offset) &&
+  int ok = write_field16(file, kBmpSignature) && write_field32(file, static_cast<uint32_t>(file_size)) &&
+           write_field16(file, 0) && write_field16(file, 0) && write_field32(file, offset) &&
            write_field32(file, kInfoHeaderSize) &&
            write_field32(file, static_cast<uint32_t>(image->width)) &&
            write_field32(file, static_cast<uint32_t>(image->height)) && write_field16(file, 1) &&
