@@ -1,4 +1,6 @@
-// The table of kernel sets and the choice of the best one this CPU runs.
+// The table of the resampler's kernel sets and the choice among them. The x86
+// sets are in the build only on 64-bit x86 targets (VORLIN_RESAMPLE_X86);
+// their availability is asked of the CPU once.
 #include "resample_kernel_sets.h"
 
 #include "resample_kernels.h"
@@ -11,7 +13,7 @@ bool never(int32_t, bool) { return false; }
 
 #if defined(VORLIN_RESAMPLE_X86)
 // Each asked once: cpuid can trap to a hypervisor.
-bool avx2_available() {
+bool has_avx2() {
   static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
   return available;
 }
@@ -19,9 +21,9 @@ bool avx2_available() {
 // Four channels in doubles blend pixel by pixel (see resample_avx512.cpp).
 bool avx512_reads_windows(int32_t channels, bool sixteenths) { return sixteenths || channels == 3; }
 
-bool avx512_available() {
+bool has_avx512() {
   static const bool available =
-      avx2_available() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      has_avx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
   return available;
 }
@@ -31,10 +33,10 @@ bool avx512_available() {
 
 const ResampleKernelSet kResampleKernelSets[] = {
 #if defined(VORLIN_RESAMPLE_X86)
-    {ResampleKernelId::kAvx512, "avx512", avx512_available, avx512_reads_windows, plan_two_bit_bmi2,
+    {ResampleKernelId::kAvx512, "avx512", has_avx512, avx512_reads_windows, plan_two_bit_bmi2,
      sample_two_bit_bmi2, blend_columns_avx512, blend_columns_sixteenths_avx512, blend_rows_avx512,
      blend_rows_sixteenths_avx512},
-    {ResampleKernelId::kAvx2, "avx2", avx2_available, never, plan_two_bit_bmi2, sample_two_bit_bmi2,
+    {ResampleKernelId::kAvx2, "avx2", has_avx2, never, plan_two_bit_bmi2, sample_two_bit_bmi2,
      blend_columns_avx2, blend_columns_sixteenths_avx2, blend_rows_avx2,
      blend_rows_sixteenths_avx2},
     {ResampleKernelId::kSse2, "sse2", always, never, plan_two_bit_portable, sample_two_bit_portable,
@@ -49,9 +51,8 @@ const ResampleKernelSet kResampleKernelSets[] = {
 const size_t kResampleKernelSetCount = sizeof kResampleKernelSets / sizeof kResampleKernelSets[0];
 
 const ResampleKernelSet& best_resample_kernel_set() {
-  size_t s = 0;
-  while (!kResampleKernelSets[s].available()) {
-    ++s;  // the portable set, last, is always available
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    if (kResampleKernelSets[s].available()) return kResampleKernelSets[s];
   }
-  return kResampleKernelSets[s];
+  return kResampleKernelSets[kResampleKernelSetCount - 1];
 }
