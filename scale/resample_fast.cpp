@@ -32,8 +32,10 @@ constexpr bool kExactDoubles = false;
 constexpr bool kExactDoubles = true;
 #endif
 
-// Result rows per strip (128 rows of 2048 32-bit pixels are 1 MiB). Each
-// band plans its columns again for every strip.
+// Result rows per strip (128 rows of 2048 32-bit pixels are 1 MiB), times
+// the result rows a source row makes when enlarging: each band plans its
+// columns again for every strip, which should pay for itself over as many
+// source rows.
 constexpr int32_t kStripRows = 128;
 
 inline double scale_of(int32_t from, int32_t to) {
@@ -419,8 +421,10 @@ bool blend_pixels(const BlendJob& job) {
   const int32_t width = job.result->width;
   const int32_t height = job.result->height;
   const int32_t columns = static_cast<int32_t>(BlendScratch<H>::kColumns);
-  for (Span strip = next_span({0, 0}, height, kStripRows); strip.count > 0;
-       strip = next_span(strip, height, kStripRows)) {
+  const int64_t rows = kStripRows * (1 + int64_t{height} / job.source->height);
+  const int32_t strip_rows = static_cast<int32_t>(rows < height ? rows : height);
+  for (Span strip = next_span({0, 0}, height, strip_rows); strip.count > 0;
+       strip = next_span(strip, height, strip_rows)) {
     for (Span band = next_span({0, 0}, width, columns); band.count > 0;
          band = next_span(band, width, columns)) {
       const BlendColumns c = fill_band(s, job, band);
