@@ -1,6 +1,8 @@
-// resample_image at every depth on three sizes, beside OpenCV's resize of
+// resample_image at every depth on four sizes, beside OpenCV's resize of
 // the same pixel counts (bilinear for 24 and 32 bits, nearest for the
 // others), the straightforward reference, and a memcpy of the result's bytes.
+// Each run is labelled with the kernel set it used; the kernels alone are
+// also timed with every other set this CPU runs (role: the set's name).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -8,10 +10,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "bench_support.h"
 #include "bench_cases.h"
+#include "bench_support.h"
 #include "raster_image.h"
 #include "resample_fast.h"
+#include "resample_kernel_sets.h"
 
 namespace {
 
@@ -78,19 +81,22 @@ void run_ours(benchmark::State& state, ResizeCase c, uint16_t bits, bool referen
     free_image(result);
   }
   report_heap(state, static_cast<double>(scratch) / 1024.0);
+  state.SetLabel(reference ? "reference" : best_resample_kernel_set().name);
 }
 
 // The kernel alone: the same result image refilled, as a caller with a
 // ready image would have it (no allocation, no first-touch page faults).
-void run_ours_into(benchmark::State& state, ResizeCase c, uint16_t bits) {
+void run_ours_into(benchmark::State& state, ResizeCase c, uint16_t bits,
+                   const ResampleKernelSet* set) {
   const RasterImage* source = source_for(c, bits);
   RasterImage* result = resample_image(source, c.new_width, c.new_height);
   for (auto _ : state) {
-    if (!resample_pixels_fast(source, result)) state.SkipWithError("fast path declined");
+    if (!resample_pixels_with(source, result, *set)) state.SkipWithError("fast path declined");
     benchmark::DoNotOptimize(result->pixels);
   }
   free_image(result);
   report_heap(state, -1);
+  state.SetLabel(set->name);
 }
 
 void run_opencv_into(benchmark::State& state, ResizeCase c, uint16_t bits) {
@@ -116,7 +122,8 @@ void run_opencv(benchmark::State& state, ResizeCase c, uint16_t bits) {
 }
 
 void run_memcpy(benchmark::State& state, ResizeCase c, uint16_t bits) {
-  size_t bytes = static_cast<size_t>(row_size(c.new_width, bits)) * static_cast<size_t>(c.new_height);
+  size_t bytes =
+      static_cast<size_t>(row_size(c.new_width, bits)) * static_cast<size_t>(c.new_height);
   run_memcpy_of(state, bytes);
   report_heap(state, -1);
 }
@@ -124,15 +131,22 @@ void run_memcpy(benchmark::State& state, ResizeCase c, uint16_t bits) {
 }  // namespace
 
 void register_resize_benchmarks() {
+  const ResampleKernelSet* best = &best_resample_kernel_set();
   for (const ResizeCase& c : kResizeCases) {
     for (uint16_t bits : kResizeDepths) {
       std::string which = case_name(c, bits);
       add_benchmark("resize", which, "ours", run_ours, c, bits, false);
       add_benchmark("resize", which, "opencv", run_opencv, c, bits);
       add_benchmark("resize", which, "memcpy", run_memcpy, c, bits);
-      add_benchmark("resize-into", which, "ours", run_ours_into, c, bits);
+      add_benchmark("resize-into", which, "ours", run_ours_into, c, bits, best);
       add_benchmark("resize-into", which, "opencv", run_opencv_into, c, bits);
       add_benchmark("resize", which, "reference", run_ours, c, bits, true)->Iterations(2);
+      for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+        const ResampleKernelSet* set = &kResampleKernelSets[s];
+        if (set != best && set->available()) {
+          add_benchmark("resize-into", which, set->name, run_ours_into, c, bits, set);
+        }
+      }
     }
   }
 }

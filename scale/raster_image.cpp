@@ -1,6 +1,6 @@
-// RasterImage: row stride, per-depth pixel access, bilinear blends and the
-// straightforward resampler, which is the reference every faster path must
-// match bit for bit.
+// RasterImage: row stride, per-depth pixel access, bilinear blends, the
+// result record of a resize and the straightforward resampler, which is the
+// reference every faster path must match bit for bit.
 #include "raster_image.h"
 
 #include <cstdio>
@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "bmp_format.h"
-#include "resample_fast.h"
 
 int64_t row_size(int32_t width, uint16_t bits_per_pixel) {
   return bmp_row_bytes(width, bits_per_pixel);
@@ -31,8 +30,8 @@ int64_t bmp_file_size(const RasterImage* image) {
   if (pixels < 0 || image->palette_count < 0) {
     return -1;
   }
-  int64_t size = static_cast<int64_t>(image->palette_count) * kPaletteEntrySize + kHeadersSize +
-                 pixels;
+  int64_t size =
+      static_cast<int64_t>(image->palette_count) * kPaletteEntrySize + kHeadersSize + pixels;
   return size <= kMaxField32 ? size : -1;
 }
 
@@ -44,8 +43,8 @@ inline bool inside(const RasterImage* image, int32_t x, int32_t y) {
 
 // Start of row y; only called for rows inside the image.
 inline uint8_t* row_at(const RasterImage* image, int32_t y) {
-  return image->pixels +
-         static_cast<size_t>(y) * static_cast<size_t>(row_size(image->width, image->bits_per_pixel));
+  return image->pixels + static_cast<size_t>(y) *
+                             static_cast<size_t>(row_size(image->width, image->bits_per_pixel));
 }
 
 }  // namespace
@@ -174,42 +173,43 @@ uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s1
 
 namespace {
 
-// The result record with the source's depth and palette and a zero-filled
-// pixel array, or null after printing which allocation failed.
-RasterImage* create_resampled(const RasterImage* source, int32_t new_width, int32_t new_height) {
-  RasterImage* result = new_raster_record(new_width, new_height, source->bits_per_pixel);
-  if (result == nullptr) {
-    fprintf(stderr, "Error: Memory allocation failed\n");
-    return nullptr;
+// The result's palette (a copy of the source's) and zero-filled pixels.
+// Returns the message of the allocation that failed, or null.
+const char* fill_resampled(RasterImage* result, const RasterImage* source) {
+  const bool palette = source->palette != nullptr && source->palette_count > 0;
+  result->palette_count = palette ? source->palette_count : 0;
+  // The whole file must stay describable by its 32-bit size fields: checked
+  // before anything is allocated or copied, so a huge palette costs nothing.
+  const int64_t pixel_bytes =
+      pixel_array_size(result->width, result->height, result->bits_per_pixel);
+  if (pixel_bytes <= 0 || bmp_file_size(result) < 0) {
+    return "Error: Memory allocation failed for image data\n";
   }
-
-  if (source->palette != nullptr && source->palette_count > 0) {
-    size_t bytes = static_cast<size_t>(source->palette_count) * sizeof(PaletteEntry);
+  if (palette) {
+    const size_t bytes = static_cast<size_t>(source->palette_count) * sizeof(PaletteEntry);
     result->palette = static_cast<PaletteEntry*>(malloc(bytes));
     if (result->palette == nullptr) {
-      fprintf(stderr, "Error: Memory allocation failed for color table\n");
-      free(result);
-      return nullptr;
+      return "Error: Memory allocation failed for color table\n";
     }
     memcpy(result->palette, source->palette, bytes);
-    result->palette_count = source->palette_count;
   }
-
-  // The whole file must stay describable by its 32-bit size fields.
-  int64_t size = pixel_array_size(new_width, new_height, result->bits_per_pixel);
-  if (size > 0 && bmp_file_size(result) >= 0) {
-    result->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(size), 1));
-  }
-  if (result->pixels == nullptr) {
-    fprintf(stderr, "Error: Memory allocation failed for image data\n");
-    free(result->palette);
-    free(result);
-    return nullptr;
-  }
-  return result;
+  result->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(pixel_bytes), 1));
+  return result->pixels == nullptr ? "Error: Memory allocation failed for image data\n" : nullptr;
 }
 
 }  // namespace
+
+RasterImage* new_resampled_image(const RasterImage* source, int32_t new_width, int32_t new_height) {
+  RasterImage* result = new_raster_record(new_width, new_height, source->bits_per_pixel);
+  const char* failure =
+      result == nullptr ? "Error: Memory allocation failed\n" : fill_resampled(result, source);
+  if (failure != nullptr) {
+    fprintf(stderr, "%s", failure);
+    free_image(result);
+    result = nullptr;
+  }
+  return result;
+}
 
 void resample_span_reference(const RasterImage* source, RasterImage* result, int32_t row,
                              int32_t first_column, int32_t end_column) {
@@ -225,14 +225,14 @@ void resample_span_reference(const RasterImage* source, RasterImage* result, int
     double fx = sx - static_cast<double>(x0);
     int32_t x1 = x0 + 1;
     if (result->bits_per_pixel == 32) {
-      uint32_t v = blend_bilinear_32(get_pixel_32(source, x0, y0), get_pixel_32(source, x1, y0),
-                                     get_pixel_32(source, x0, y1), get_pixel_32(source, x1, y1),
-                                     fx, fy);
+      uint32_t v =
+          blend_bilinear_32(get_pixel_32(source, x0, y0), get_pixel_32(source, x1, y0),
+                            get_pixel_32(source, x0, y1), get_pixel_32(source, x1, y1), fx, fy);
       set_pixel_32(result, j, row, v);
     } else if (result->bits_per_pixel == 24) {
-      uint32_t v = blend_bilinear_24(get_pixel_24(source, x0, y0), get_pixel_24(source, x1, y0),
-                                     get_pixel_24(source, x0, y1), get_pixel_24(source, x1, y1),
-                                     fx, fy);
+      uint32_t v =
+          blend_bilinear_24(get_pixel_24(source, x0, y0), get_pixel_24(source, x1, y0),
+                            get_pixel_24(source, x0, y1), get_pixel_24(source, x1, y1), fx, fy);
       set_pixel_24(result, j, row, v);
     } else {
       set_pixel(result, j, row, get_pixel(source, x0, y0));
@@ -240,29 +240,17 @@ void resample_span_reference(const RasterImage* source, RasterImage* result, int
   }
 }
 
-RasterImage* resample_image_reference(const RasterImage* source, int32_t new_width,
-                                      int32_t new_height) {
-  RasterImage* result = create_resampled(source, new_width, new_height);
-  if (result == nullptr) {
-    return nullptr;
+void resample_pixels_reference(const RasterImage* source, RasterImage* result) {
+  for (int32_t i = 0; i < result->height; ++i) {
+    resample_span_reference(source, result, i, 0, result->width);
   }
-  for (int32_t i = 0; i < new_height; ++i) {
-    resample_span_reference(source, result, i, 0, new_width);
-  }
-  return result;
 }
 
-RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height) {
-  RasterImage* result = create_resampled(source, new_width, new_height);
-  if (result == nullptr) {
-    return nullptr;
-  }
-  // The fast path declines (without a word) when its small tables cannot be
-  // had; the reference then produces the very same bytes.
-  if (!resample_pixels_fast(source, result)) {
-    for (int32_t i = 0; i < new_height; ++i) {
-      resample_span_reference(source, result, i, 0, new_width);
-    }
+RasterImage* resample_image_reference(const RasterImage* source, int32_t new_width,
+                                      int32_t new_height) {
+  RasterImage* result = new_resampled_image(source, new_width, new_height);
+  if (result != nullptr) {
+    resample_pixels_reference(source, result);
   }
   return result;
 }

@@ -15,7 +15,7 @@ struct PaletteEntry {
 };
 
 struct RasterImage {
-  uint8_t* pixels;          // row_size(width, bits_per_pixel) x height bytes
+  uint8_t* pixels;  // row_size(width, bits_per_pixel) x height bytes
   int32_t width;
   int32_t height;
   uint16_t bits_per_pixel;  // 2, 8, 16, 24 or 32
@@ -63,8 +63,19 @@ uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s1
 // New image of new_width x new_height (both >= 1) with the source's depth and
 // palette, filled by resampling the source. Returns null after printing the
 // failed allocation to standard error. The source is left untouched.
-// Uses the fast kernels; the bytes are those of resample_image_reference.
+// Uses the fast kernels (resample_image.cpp); the bytes are those of
+// resample_image_reference.
 RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height);
+
+// The result of a resize before its pixels: new_width x new_height (both
+// >= 1), the source's depth, a copy of its palette, zero-filled pixels. Null
+// after printing which allocation failed; a result whose file would not fit
+// the 32-bit size fields is refused as a failed pixel allocation, before the
+// palette is allocated or copied.
+RasterImage* new_resampled_image(const RasterImage* source, int32_t new_width, int32_t new_height);
+
+// Every pixel of result computed the reference way from the source.
+void resample_pixels_reference(const RasterImage* source, RasterImage* result);
 
 // The same image computed pixel by pixel through the bounds-checked
 // accessors: the definition every faster path must match byte for byte.

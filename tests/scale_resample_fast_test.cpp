@@ -11,9 +11,9 @@
 
 #include "raster_image.h"
 #include "resample_fast.h"
+#include "resample_kernel_sets.h"
 #include "resample_spans.h"
 #include "test_support.h"
-
 
 namespace {
 
@@ -49,16 +49,16 @@ size_t byte_count(const RasterImage* image) {
          static_cast<size_t>(image->height);
 }
 
-// Fills a zero image of the reference's shape with the given kernels and
+// Fills a zero image of the reference's shape with the given kernel set and
 // reports the first byte that differs from the reference.
 ::testing::AssertionResult kernels_match(const RasterImage* source, const RasterImage* reference,
-                                         int kernels) {
+                                         const ResampleKernelSet& set) {
   RasterImage* fast = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
   *fast = *reference;
   fast->palette = nullptr;
   fast->palette_count = 0;
   fast->pixels = static_cast<uint8_t*>(calloc(byte_count(reference), 1));
-  int done = resample_pixels_with(source, fast, kernels);
+  bool done = resample_pixels_with(source, fast, set);
   size_t size = byte_count(reference);
   size_t first = size;
   for (size_t i = 0; i < size && first == size; ++i) {
@@ -66,11 +66,11 @@ size_t byte_count(const RasterImage* image) {
   }
   free_image(fast);
   if (!done) {
-    return ::testing::AssertionFailure() << "kernels " << kernels << " declined";
+    return ::testing::AssertionFailure() << set.name << " declined";
   }
   if (first != size) {
     return ::testing::AssertionFailure()
-           << "kernels " << kernels << ": byte " << first << " of " << size << " differs";
+           << set.name << ": byte " << first << " of " << size << " differs";
   }
   return ::testing::AssertionSuccess();
 }
@@ -82,9 +82,9 @@ void expect_same_as_reference(const RasterImage* source, int32_t new_width, int3
   std::string where = std::to_string(source->width) + "x" + std::to_string(source->height) + "x" +
                       std::to_string(source->bits_per_pixel) + " -> " +
                       std::to_string(new_width) + "x" + std::to_string(new_height);
-  for (int kernels : {kResamplePortable, kResampleSse2, kResampleAvx2}) {
-    if (resample_kernels_available(kernels)) {
-      EXPECT_TRUE(kernels_match(source, reference, kernels)) << where;
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    if (kResampleKernelSets[s].available()) {
+      EXPECT_TRUE(kernels_match(source, reference, kResampleKernelSets[s])) << where;
     }
   }
   RasterImage* result = resample_image(source, new_width, new_height);
@@ -103,8 +103,16 @@ void expect_same_as_reference(const RasterImage* source, int32_t new_width, int3
   free_image(reference);
 }
 
-TEST(ResampleFast, PortableKernelsAreAlwaysThere) {
-  EXPECT_TRUE(resample_kernels_available(kResamplePortable));
+// The portable set ends the table and is always there; the best set is the
+// first available one.
+TEST(ResampleFast, KernelTableEndsWithThePortableSet) {
+  ASSERT_GT(kResampleKernelSetCount, 0u);
+  const ResampleKernelSet& last = kResampleKernelSets[kResampleKernelSetCount - 1];
+  EXPECT_EQ(last.id, ResampleKernelId::kPortable);
+  EXPECT_TRUE(last.available());
+  size_t best = 0;
+  while (!kResampleKernelSets[best].available()) ++best;
+  EXPECT_EQ(&best_resample_kernel_set(), &kResampleKernelSets[best]);
 }
 
 TEST(ResampleFast, MatchesReferenceOnRandomImages) {
@@ -172,6 +180,10 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
       // 2-bit output bytes looked up from one, two or three source bytes, or
       // from more (pixel by pixel), and upscales with many patterns.
       {2600, 2, 1000, 2},  {3500, 2, 1000, 2},  {1024, 3, 4096, 5}, {700, 3, 1003, 4},
+      // Several strips of rows and bands of columns, in doubles and in
+      // sixteenths; ratios where the permute windows of 32 bytes stop fitting
+      // partway through a band (the rest goes pixel by pixel).
+      {333, 80, 1001, 350}, {500, 90, 1000, 360}, {1750, 3, 1000, 4}, {1700, 3, 1000, 5},
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {

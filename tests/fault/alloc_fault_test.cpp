@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "alloc_interposer.h"
+#include "raster_image.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 
@@ -220,6 +221,38 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
          sizeof inputs / sizeof inputs[0]);
   RecordProperty("failure_points", static_cast<int>(points));
   EXPECT_GT(points, 0);
+}
+
+// A result whose file would not fit the 32-bit size fields is refused
+// before its palette is allocated or copied: only the record is allocated
+// (every later allocation would fail, so a palette copy could not hide).
+// The source's palette claims far more entries than it has, as an 8-bit
+// file's colours-used field can.
+TEST(ResamplerAllocations, RefusesAnOversizedResultBeforeThePalette) {
+  struct Case {
+    int32_t width, height, palette_count;
+  };
+  const Case cases[] = {
+      {1, 1, 0x3FFFFFFF},        // a 4 GiB palette alone pushes the file past
+      {65536, 65535, 20000},     // the pixels fit, the palette pushes the file past
+      {65536, 65536, 256},       // the pixels alone do not fit
+  };
+  PaletteEntry entry = {1, 2, 3, 0};
+  uint8_t pixel[4] = {9, 0, 0, 0};
+  for (const Case& c : cases) {
+    RasterImage source = {pixel, 1, 1, 8, &entry, c.palette_count};
+    begin_capture();
+    fault_arm(FailMode::kFromNth, 2);
+    RasterImage* result = resample_image(&source, c.width, c.height);
+    FaultRun log = fault_disarm();
+    Captured captured = end_capture();
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(captured.err, "Error: Memory allocation failed for image data\n");
+    ASSERT_EQ(log.events.size(), 1u) << c.width << "x" << c.height;
+    EXPECT_EQ(log.events[0].size, sizeof(RasterImage));
+    EXPECT_EQ(log.live_blocks, 0);
+    free_image(result);
+  }
 }
 
 // BMPErosion: module allocations in order are the two path temporaries,

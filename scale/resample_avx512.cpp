@@ -1,0 +1,108 @@
+// The AVX-512 kernel set (F, BW, DQ and VL; run only on CPUs with all four).
+// A source row is blended across a band sixteen values at a time: the 32
+// bytes of a window, widened to words, give every value's two samples in
+// one permute, which the weights of the integer blend, or of the double
+// blend of three channels, then combine. Columns past the planned windows,
+// and four channels in doubles (a pixel fills a register: the permutes cost
+// more than they save), go pixel by pixel as in AVX2. Rows of values blend
+// sixteen doubles or 32 words a step. No fused multiply-add: contraction is
+// off and every product is its own step.
+
+// GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
+// vector, which -Wmaybe-uninitialized reports at every use (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include "resample_kernels.h"
+
+namespace {
+
+// Window w's left samples (words 0..15) and right samples (words 16..31).
+inline __m512i window_samples(const uint8_t* row, const BlendColumns& c, int32_t w) {
+  const __m256i* at = reinterpret_cast<const __m256i*>(row + c.window[w]);
+  const __m512i picks = _mm512_loadu_si512(c.picks + 2 * kWindowValues * w);
+  return _mm512_permutexvar_epi16(picks, _mm512_cvtepu8_epi16(_mm256_loadu_si256(at)));
+}
+
+// Eight words as doubles.
+inline __m512d to_doubles(__m128i words) {
+  return _mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(words));
+}
+
+// (c00 gx) + (c10 fx) for eight values, gx = 1 - fx.
+inline __m512d blend_pair(__m128i c00, __m128i c10, const double* fx) {
+  const __m512d f = _mm512_loadu_pd(fx);
+  const __m512d g = _mm512_sub_pd(_mm512_set1_pd(1.0), f);
+  return _mm512_add_pd(_mm512_mul_pd(to_doubles(c00), g), _mm512_mul_pd(to_doubles(c10), f));
+}
+
+// Sixteen values truncated and clamped to 0..255: 0 first, then unsigned
+// saturation.
+inline __m128i pack16(__m512d lo, __m512d hi) {
+  const __m512i t = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(lo)),
+                                       _mm512_cvttpd_epi32(hi), 1);
+  return _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512()));
+}
+
+}  // namespace
+
+void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {
+  const BlendColumns plan = c;  // a local: the stores may alias anything
+  for (int32_t w = 0; w < plan.windows; ++w) {
+    const __m512i s = window_samples(row, plan, w);
+    const double* fx = plan.value_fx + w * kWindowValues;
+    double* to = h + w * kWindowValues;
+    _mm512_storeu_pd(to,
+                     blend_pair(_mm512_castsi512_si128(s), _mm512_extracti32x4_epi32(s, 2), fx));
+    _mm512_storeu_pd(to + 8, blend_pair(_mm512_extracti32x4_epi32(s, 1),
+                                        _mm512_extracti32x4_epi32(s, 3), fx + 8));
+  }
+  blend_columns_from<Avx2Ops>(h, row, c, c.windows * kWindowValues / c.channels);
+}
+
+void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const BlendColumns& c) {
+  const BlendColumns plan = c;  // a local: the stores may alias anything
+  for (int32_t w = 0; w < plan.windows; ++w) {
+    const __m512i weights = _mm512_loadu_si512(plan.value_weights + 2 * kWindowValues * w);
+    const __m512i products = _mm512_mullo_epi16(window_samples(row, plan, w), weights);
+    const __m256i sums =
+        _mm256_add_epi16(_mm512_castsi512_si256(products), _mm512_extracti64x4_epi64(products, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(h + w * kWindowValues), sums);
+  }
+  blend_columns_sixteenths_from<Avx2Ops>(h, row, c, c.windows * kWindowValues / c.channels);
+}
+
+void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
+                       size_t n) {
+  const __m512d g = _mm512_set1_pd(gy);
+  const __m512d f = _mm512_set1_pd(fy);
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m512d lo = _mm512_loadu_pd(h0 + i);
+    __m512d hi = _mm512_loadu_pd(h0 + i + 8);
+    if (h1 != nullptr) {
+      lo = _mm512_add_pd(_mm512_mul_pd(lo, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i), f));
+      hi = _mm512_add_pd(_mm512_mul_pd(hi, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i + 8), f));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), pack16(lo, hi));
+  }
+  blend_rows_from(out, h0, h1, gy, fy, i, n);
+}
+
+void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
+                                  size_t n) {
+  // At most 65280 (h0 16 when b = 0): no wrap, and the shift is unsigned.
+  const __m512i upper = _mm512_set1_epi16(static_cast<int16_t>(16 - b));
+  const __m512i lower = _mm512_set1_epi16(static_cast<int16_t>(b));
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    __m512i v = _mm512_mullo_epi16(_mm512_loadu_si512(h0 + i), upper);
+    if (h1 != nullptr) {
+      v = _mm512_add_epi16(v, _mm512_mullo_epi16(_mm512_loadu_si512(h1 + i), lower));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)));
+  }
+  blend_rows_sixteenths_from(out, h0, h1, b, i, n);
+}
