@@ -10,8 +10,8 @@ constexpr uint16_t kBmpSignature = 0x4D42;  // the bytes 'B', 'M'
 constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;  // 54
-constexpr uint32_t kPaletteEntrySize = 4;  // blue, green, red, 0
-constexpr uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch
+constexpr uint32_t kPaletteEntrySize = 4;                             // blue, green, red, 0
+constexpr uint32_t kPixelsPerMetre = 2835;                            // 72 dots per inch
 
 // Offsets in the file header.
 constexpr uint32_t kOffSignature = 0;
@@ -56,8 +56,7 @@ inline uint32_t le32(const uint8_t* p) {
 // Two's complement reinterpretation without relying on implementation-defined casts.
 inline int32_t le32s(const uint8_t* p) {
   uint32_t u = le32(p);
-  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u)
-                          : -static_cast<int32_t>(~u) - 1;
+  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : -static_cast<int32_t>(~u) - 1;
 }
 
 inline void put_le16(uint8_t* p, uint32_t v) {

@@ -27,14 +27,10 @@ int32_t probe_call(const wchar_t* path, int32_t query) {
   }
 
   switch (query) {
-    case VORLIN_QUERY_HEIGHT:
-      return fields.info_header.height;
-    case VORLIN_QUERY_WIDTH:
-      return fields.info_header.width;
-    case VORLIN_QUERY_BITS:
-      return fields.info_header.bits_per_pixel;
-    default:
-      return VORLIN_PROBE_NO_ANSWER;
+    case VORLIN_QUERY_HEIGHT: return fields.info_header.height;
+    case VORLIN_QUERY_WIDTH: return fields.info_header.width;
+    case VORLIN_QUERY_BITS: return fields.info_header.bits_per_pixel;
+    default: return VORLIN_PROBE_NO_ANSWER;
   }
 }
 
