@@ -1,6 +1,7 @@
 // erode_once and erode_passes against erode_once_reference: byte-for-byte
 // equality on random images of every size from 1x1 up, with 0, 255 and other
-// values, pass after pass, on every kernel set this CPU runs.
+// values, pass after pass, on every kernel set this CPU runs; and each set's
+// 24-bit threshold row against the portable one.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -318,7 +319,7 @@ size_t first_difference(const uint8_t* got, const uint8_t* expected, size_t widt
 // Every triple of bytes, as rows of 65536 pixels (blue and green run through
 // all pairs) for each red: the portable row follows the rule, and every set
 // the CPU runs gives the portable row's bytes.
-TEST(ThresholdRow, EveryByteTripleOnEverySet) {
+TEST(ErodeFast, ThresholdRowOnEveryByteTriple) {
   const size_t width = 65536;
   std::vector<uint8_t> bgr(3 * width);
   std::vector<uint8_t> expected(width);
@@ -353,7 +354,7 @@ TEST(ThresholdRow, EveryByteTripleOnEverySet) {
 // that ends at the row's end), a few long ones, from starts at any byte: each
 // row is the exact end of its allocation, so a read past it is a read past
 // the block, and bytes past out's width must stay as they were.
-TEST(ThresholdRow, EveryWidthAndStartOnEverySet) {
+TEST(ErodeFast, ThresholdRowAtEveryWidthAndStart) {
   std::mt19937 rng(29);
   std::vector<size_t> widths;
   for (size_t width = 0; width <= 200; ++width) widths.push_back(width);
