@@ -19,23 +19,24 @@ int64_t gray_rows_per_block(int64_t row_size, int32_t height);
 // Bytes a block buffer holds beyond its rows, for gray_block_rows to move them.
 constexpr size_t kGrayBlockSlack = 4096;
 
-// Where the rows of a block buffer start, within its first kGrayBlockSlack
-// bytes, when they are copied to or from the image rows from partner on:
-// half a page away from those. A copy whose stores land just ahead of its
-// loads at the same place of another 4 KiB page runs at about half speed
-// on x86 CPUs, which match loads against earlier stores by the low 12
-// address bits first; rows of a width that is a multiple of 4096 would meet
-// that on every row, whenever the heap placed the two buffers so.
+// Where the rows of a block buffer start (within its first kGrayBlockSlack
+// bytes) for copies to or from the image rows that begin at partner: half a
+// page from them. x86 CPUs check a load against earlier stores by the low 12
+// address bits first, so a copy whose stores run just ahead of its loads at
+// the same offset within another 4 KiB page stalls on every line (half speed
+// in a test here); rows whose width is a multiple of 4096 keep that offset
+// all the way down whenever the heap happens to place the two buffers so.
 uint8_t* gray_block_rows(uint8_t* block, const uint8_t* partner);
 
 // Reads an uncompressed 8-bit or 24-bit BMP whose information header is 40
 // bytes or longer. 8-bit pixel bytes are taken as they are (the palette is not
 // looked at); a 24-bit pixel becomes 255 when the average of its three bytes is
-// above 128, else 0 (by the best kernel set's threshold_row). Row 0 of the result is the picture's
-// top row. Returns the image, owned by the caller, or null: after one message for a file that
-// cannot be opened or read or is not a supported BMP, silently when the image or row buffer cannot
-// be allocated (including sizes create_gray_image refuses). The file is closed and the row buffer
-// released on every path.
+// above 128, else 0 (the threshold_row of the best kernel set). Row 0 of the
+// result is the picture's top row. Returns the image, owned by the caller, or
+// null: after one message for a file that cannot be opened or read or is not a
+// supported BMP, silently when the image or row buffer cannot be allocated
+// (including sizes create_gray_image refuses). The file is closed and the row
+// buffer released on every path.
 GrayImage* load_gray_bmp(const char* path);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_LOADER_H
