@@ -377,21 +377,4 @@ TEST(GrayBlocks, RowsPerBlockStayWithinOneMebibyte) {
   }
 }
 
-// The rows of a block start within its slack, half a page from the image
-// rows they are copied to or from, wherever the two buffers lie.
-TEST(GrayBlocks, BlockRowsStartHalfAPageFromTheirImageRows) {
-  static uint8_t block[2 * kGrayBlockSlack];
-  static uint8_t image[3 * kGrayBlockSlack];
-  for (size_t b : {size_t{0}, size_t{16}, size_t{2048}, size_t{4095}}) {
-    for (size_t p : {size_t{0}, size_t{16}, size_t{1078}, size_t{2048}, size_t{8191}}) {
-      const uint8_t* rows = gray_block_rows(block + b, image + p);
-      EXPECT_GE(rows, block + b) << b << ", " << p;
-      EXPECT_LT(rows, block + b + kGrayBlockSlack) << b << ", " << p;
-      const uintptr_t apart =
-          reinterpret_cast<uintptr_t>(rows) - reinterpret_cast<uintptr_t>(image + p);
-      EXPECT_EQ(apart % 4096, 2048u) << b << ", " << p;
-    }
-  }
-}
-
 }  // namespace
