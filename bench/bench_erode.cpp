@@ -1,9 +1,11 @@
 // erode_passes on a random 0/255 picture (one pass, and a hundred, which it
 // stops changing long before) and a hundred passes on a picture of large
 // white blocks, beside cv::erode with the 3x3 cross and its iterations, a
-// memcpy of the image, and the passes chained through erode_once.
+// memcpy of the image, and the passes chained through erode_once. Beside
+// them the loader's 24-bit threshold on every kernel set.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -120,6 +122,40 @@ void run_memcpy(benchmark::State& state, ErodeCase /*c*/) {
   report_heap(state, -1);
 }
 
+// The loader's threshold over a 4096x4096 picture of random colours, row
+// after row from a block of 1 MiB as the loader reads them, into an image.
+void run_threshold(benchmark::State& state, const ErodeKernelSet* set) {
+  const size_t row = 3 * static_cast<size_t>(kSide);
+  const size_t block_rows = (size_t{1} << 20) / row;
+  uint8_t* block = static_cast<uint8_t*>(malloc(block_rows * row));
+  fill_random(block, block_rows * row, 6);
+  GrayImage* image = create_gray_image(kSide, kSide);
+  for (auto _ : state) {
+    for (size_t y = 0; y < static_cast<size_t>(kSide); ++y) {
+      set->threshold_row(image->pixels + y * kSide, block + (y % block_rows) * row, kSide);
+    }
+    benchmark::DoNotOptimize(image->pixels);
+  }
+  free_gray_image(image);
+  free(block);
+  state.SetLabel(set->name);
+  report_heap(state, -1);
+}
+
+// Whether a later set of the table erodes with the same kernels: the SSSE3
+// set differs from the SSE2 one only in its threshold, and runs as "sse2".
+bool erodes_as_later_set(size_t s) {
+  const ErodeKernelSet& set = kErodeKernelSets[s];
+  for (size_t later = s + 1; later < kErodeKernelSetCount; ++later) {
+    const ErodeKernelSet& other = kErodeKernelSets[later];
+    if (other.erode_row == set.erode_row && other.pack_row == set.pack_row &&
+        other.erode_bits == set.erode_bits && other.clear_eroded == set.clear_eroded) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 // Roles: "ours" is erode_passes with the kernels the export takes on this
@@ -131,7 +167,7 @@ void register_erode_benchmarks() {
     add_benchmark("erode", which, "ours", run_passes, c, &best);
     for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
       const ErodeKernelSet* set = &kErodeKernelSets[s];
-      if (set != &best && set->available())
+      if (set != &best && set->available() && !erodes_as_later_set(s))
         add_benchmark("erode", which, set->name, run_passes, c, set);
     }
     add_benchmark("erode", which, "opencv", run_opencv, c);
@@ -143,4 +179,14 @@ void register_erode_benchmarks() {
           ->Iterations(5);
     }
   }
+  // The threshold, by the loader's set ("ours") and each other; the limit is
+  // a memcpy of the image it writes.
+  const std::string which = "24bit_4096x4096";
+  add_benchmark("threshold", which, "ours", run_threshold, &best);
+  for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+    const ErodeKernelSet* set = &kErodeKernelSets[s];
+    if (set != &best && set->available())
+      add_benchmark("threshold", which, set->name, run_threshold, set);
+  }
+  add_benchmark("threshold", which, "memcpy", run_memcpy, kErodeCases[0]);
 }

@@ -139,17 +139,20 @@ void run_resize_kernel(benchmark::State& state, ResizeExport e) {
 }
 
 struct ErodeExport {
-  const char* picture;  // "random" (0/255) or "blocks"
+  const char* picture;  // "random" (0/255) or "blocks" of 8 bits, "colour" of 24
   int32_t passes;
+  uint16_t bits;
 };
 
-// The blocks file once with a single pass: what a hundred passes add to a call.
-const ErodeExport kErodeExports[] = {{"random", 1}, {"blocks", 1}, {"blocks", 100}};
+// The blocks file once with a single pass: what a hundred passes add to a
+// call. The colour file: what the threshold of 24-bit rows adds.
+const ErodeExport kErodeExports[] = {
+    {"random", 1, 8}, {"blocks", 1, 8}, {"blocks", 100, 8}, {"colour", 1, 24}};
 constexpr int32_t kErodeSide = 4096;
 
 std::string erode_name(const ErodeExport& e) {
-  return std::string("BMPErosion_8bit_4096x4096_") + e.picture + "_" + std::to_string(e.passes) +
-         "pass";
+  return "BMPErosion_" + std::to_string(e.bits) + "bit_4096x4096_" + e.picture + "_" +
+         std::to_string(e.passes) + "pass";
 }
 
 std::string erode_input(const ErodeExport& e) {
@@ -158,10 +161,17 @@ std::string erode_input(const ErodeExport& e) {
   for (const std::string& p : written) {
     if (p == path) return path;
   }
-  GrayImage* image = std::string(e.picture) == "random" ? make_random_binary(kErodeSide, kErodeSide)
-                                                        : make_blocks(kErodeSide, kErodeSide);
-  if (!save_gray_bmp(image, path.c_str())) abort();
-  free_gray_image(image);
+  if (e.bits == 24) {
+    RasterImage* colour = make_random_raster(kErodeSide, kErodeSide, 24, 6);
+    if (!save_bmp(colour, path.c_str())) abort();
+    free_image(colour);
+  } else {
+    GrayImage* image = std::string(e.picture) == "random"
+                           ? make_random_binary(kErodeSide, kErodeSide)
+                           : make_blocks(kErodeSide, kErodeSide);
+    if (!save_gray_bmp(image, path.c_str())) abort();
+    free_gray_image(image);
+  }
   written.push_back(path);
   return path;
 }

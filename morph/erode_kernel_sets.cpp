@@ -13,6 +13,11 @@ bool has_sse2() {
   return supported;
 }
 
+bool has_ssse3() {
+  static const bool supported = __builtin_cpu_supports("ssse3") != 0;
+  return supported;
+}
+
 bool has_avx2() {
   static const bool supported = __builtin_cpu_supports("avx2") != 0;
   return supported;
@@ -30,16 +35,20 @@ bool has_avx512() {
 
 const ErodeKernelSet kErodeKernelSets[] = {
 #if defined(VORLIN_ERODE_X86)
-    // erode_once, now the fallback and the tests' yardstick, keeps the AVX2 row.
+    // erode_once, now the fallback and the tests' yardstick, keeps the AVX2
+    // row; so does the threshold.
     {ErodeKernelId::kAvx512, "avx512", has_avx512, erode_row_avx2, pack_row_avx512,
-     erode_bits_avx512, clear_eroded_avx512},
+     erode_bits_avx512, clear_eroded_avx512, threshold_row_avx2},
     {ErodeKernelId::kAvx2, "avx2", has_avx2, erode_row_avx2, pack_row_avx2, erode_bits_avx2,
-     clear_eroded_avx2},
+     clear_eroded_avx2, threshold_row_avx2},
+    // SSSE3 adds the byte shuffle the threshold needs and nothing the erosion uses.
+    {ErodeKernelId::kSsse3, "ssse3", has_ssse3, erode_row_sse2, pack_row_sse2, erode_bits_sse2,
+     clear_eroded_sse2, threshold_row_ssse3},
     {ErodeKernelId::kSse2, "sse2", has_sse2, erode_row_sse2, pack_row_sse2, erode_bits_sse2,
-     clear_eroded_sse2},
+     clear_eroded_sse2, threshold_row_portable},
 #endif
     {ErodeKernelId::kPortable, "portable", always, erode_row_portable, pack_row_portable,
-     erode_bits_portable, clear_eroded_portable},
+     erode_bits_portable, clear_eroded_portable, threshold_row_portable},
 };
 
 const size_t kErodeKernelSetCount = sizeof kErodeKernelSets / sizeof kErodeKernelSets[0];

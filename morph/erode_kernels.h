@@ -1,6 +1,7 @@
 // The erosion's kernel sets: one row per instruction set, each with the
-// row of a single pass (erode_once) and the three steps of the in-place
-// multi-pass (erode_passes), which works on bit planes of rows.
+// row of a single pass (erode_once), the three steps of the in-place
+// multi-pass (erode_passes), which works on bit planes of rows, and the
+// loader's 24-bit threshold of a row.
 //
 // Bit planes: a row of width pixels is ceil(width / 64) 64-bit words, rounded
 // up to a whole block of kErodeBlockWords; pixel x is bit x % 64 of word
@@ -18,7 +19,12 @@
 #include <cstdint>
 
 // Instruction sets a kernel set is built for.
-enum class ErodeKernelId : uint8_t { kPortable, kSse2, kAvx2, kAvx512 };
+enum class ErodeKernelId : uint8_t { kPortable, kSse2, kSsse3, kAvx2, kAvx512 };
+
+// A 24-bit pixel is white (255) when the integer average of its three bytes
+// is above this, else black (0). For the sums 0 to 765 of three bytes that
+// is a sum of at least 3 x 129 = 387, the form the vector rows compare.
+constexpr uint32_t kWhiteAverage = 128;
 
 // Words of a plane the multi-pass hands to a kernel at a time: 512 pixels,
 // one AVX-512 register. Plane rows are whole blocks.
@@ -44,7 +50,7 @@ inline ErodeSpan erode_span_with(ErodeSpan span, uint32_t b, bool changed) {
 
 struct ErodeKernelSet {
   ErodeKernelId id;
-  const char* name;     // "portable", "sse2", "avx2", "avx512": shown by tests and benchmarks
+  const char* name;     // "portable", "sse2", "ssse3", "avx2", "avx512": for tests, benchmarks
   bool (*available)();  // this build and this CPU run it; cpuid is asked once
 
   // One interior row of erode_once (width >= 3): out from the source rows
@@ -66,6 +72,11 @@ struct ErodeKernelSet {
 
   // Sets to 0 each pixel of the row that is both black and erodable.
   void (*clear_eroded)(uint8_t* row, const uint64_t* black, const uint64_t* erodable, size_t width);
+
+  // The width pixels of a stored 24-bit row (3 x width bytes: blue, green,
+  // red) as 255 or 0 by kWhiteAverage into out (width bytes). Reads no byte
+  // of bgr past the 3 x width.
+  void (*threshold_row)(uint8_t* out, const uint8_t* bgr, size_t width);
 };
 
 // Every set this build holds, best first; the portable set is last and
@@ -85,6 +96,7 @@ ErodeSpan erode_bits_portable(uint64_t* out, const uint64_t* above, const uint64
                               const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
 void clear_eroded_portable(uint8_t* row, const uint64_t* black, const uint64_t* erodable,
                            size_t width);
+void threshold_row_portable(uint8_t* out, const uint8_t* bgr, size_t width);
 
 #if defined(VORLIN_ERODE_X86)
 void erode_row_sse2(uint8_t* out, const uint8_t* above, const uint8_t* row, const uint8_t* below,
@@ -94,12 +106,15 @@ ErodeSpan erode_bits_sse2(uint64_t* out, const uint64_t* above, const uint64_t* 
                           const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
 void clear_eroded_sse2(uint8_t* row, const uint64_t* black, const uint64_t* erodable, size_t width);
 
+void threshold_row_ssse3(uint8_t* out, const uint8_t* bgr, size_t width);
+
 void erode_row_avx2(uint8_t* out, const uint8_t* above, const uint8_t* row, const uint8_t* below,
                     size_t width, size_t ahead);
 bool pack_row_avx2(uint64_t* black, uint64_t* erodable, const uint8_t* row, size_t width);
 ErodeSpan erode_bits_avx2(uint64_t* out, const uint64_t* above, const uint64_t* row,
                           const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
 void clear_eroded_avx2(uint8_t* row, const uint64_t* black, const uint64_t* erodable, size_t width);
+void threshold_row_avx2(uint8_t* out, const uint8_t* bgr, size_t width);
 
 bool pack_row_avx512(uint64_t* black, uint64_t* erodable, const uint8_t* row, size_t width);
 ErodeSpan erode_bits_avx512(uint64_t* out, const uint64_t* above, const uint64_t* row,

@@ -132,3 +132,12 @@ void clear_eroded_portable(uint8_t* row, const uint64_t* black, const uint64_t* 
     }
   }
 }
+
+// The definition the vector rows are held to, byte for byte.
+void threshold_row_portable(uint8_t* out, const uint8_t* bgr, size_t width) {
+  for (size_t x = 0; x < width; ++x) {
+    const uint8_t* p = bgr + 3 * x;
+    const uint32_t average = (static_cast<uint32_t>(p[0]) + p[1] + p[2]) / 3;
+    out[x] = average > kWhiteAverage ? kForeground : kBackground;
+  }
+}

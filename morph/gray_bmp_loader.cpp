@@ -8,24 +8,22 @@
 #include <cstring>
 
 #include "bmp_format.h"
+#include "erode_kernels.h"
 #include "file_io.h"
 
-namespace {
-
-// A 24-bit pixel is white only when its average is strictly above this.
-constexpr uint32_t kWhiteThreshold = 128;
-
-}  // namespace
-
-int64_t gray_rows_per_block(int64_t row_size, int32_t width, int32_t height) {
-  const int64_t kSmallBlock = int64_t{64} << 10;
-  const int64_t kLargeBlock = int64_t{256} << 10;
-  const int64_t image = static_cast<int64_t>(width) * height;
-  int64_t limit = image < kLargeBlock ? image : kLargeBlock;
-  if (limit < kSmallBlock) limit = kSmallBlock;
-  int64_t rows = limit / row_size;
+int64_t gray_rows_per_block(int64_t row_size, int32_t height) {
+  const int64_t kBlock = int64_t{1} << 20;
+  int64_t rows = kBlock / row_size;
   if (rows < 1) rows = 1;
   return rows < height ? rows : height;
+}
+
+uint8_t* gray_block_rows(uint8_t* block, const uint8_t* partner) {
+  const uintptr_t half_page = 2048;
+  const uintptr_t shift =
+      (reinterpret_cast<uintptr_t>(partner) + half_page - reinterpret_cast<uintptr_t>(block)) %
+      kGrayBlockSlack;
+  return block + shift;
 }
 
 namespace {
@@ -86,27 +84,33 @@ int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
 }
 
 // Fills every row of the image from the file's pixel rows, which start at
-// the pixel data offset, bottom row of the picture first. Returns 1, or 0
-// silently when the block buffer cannot be allocated, or after naming the
-// first row not read in full. The block is released on every path.
-int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout) {
+// the pixel data offset, bottom row of the picture first; 24-bit rows go
+// through the kernels' threshold. Returns 1, or 0 silently when the block
+// buffer cannot be allocated, or after naming the first row not read in
+// full. The block is released on every path.
+int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
+                   const ErodeKernelSet& kernels) {
   // An offset the stream cannot reach (beyond its end, or behind the
   // headers on a stream that cannot seek) shows up as the first row not read.
   int positioned = reach_offset(file, layout.pixel_data_offset, kHeadersSize);
   const int64_t row_size = layout.row_size;
   printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", layout.bits_per_pixel, row_size);
 
-  const int64_t rows_per_block = gray_rows_per_block(row_size, layout.width, layout.height);
+  const int64_t rows_per_block = gray_rows_per_block(row_size, layout.height);
+  // At most 1 MiB or one row (under 2^33 bytes), plus the slack.
+  const uint64_t block_bytes = static_cast<uint64_t>(rows_per_block * row_size) + kGrayBlockSlack;
   uint8_t* block = nullptr;
-  if (static_cast<uint64_t>(row_size) <= SIZE_MAX) {
-    block = static_cast<uint8_t*>(
-        malloc(static_cast<size_t>(rows_per_block) * static_cast<size_t>(row_size)));
+  if (block_bytes <= SIZE_MAX) {
+    block = static_cast<uint8_t*>(malloc(static_cast<size_t>(block_bytes)));
   }
   if (block == nullptr) {
     return 0;
   }
   const size_t row_bytes = static_cast<size_t>(row_size);
   const size_t width_bytes = static_cast<size_t>(layout.width);
+  // The first row read is the picture's bottom row.
+  uint8_t* rows =
+      gray_block_rows(block, image->pixels + static_cast<size_t>(layout.height - 1) * width_bytes);
 
   // A block that comes up short names its first row not read in full, as
   // reading row by row would.
@@ -115,16 +119,12 @@ int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout) {
   while (n >= 0 && complete) {
     size_t wanted =
         n + 1 < rows_per_block ? static_cast<size_t>(n) + 1 : static_cast<size_t>(rows_per_block);
-    size_t got = positioned ? read_fully(file, block, wanted * row_bytes) / row_bytes : 0;
+    size_t got = positioned ? read_fully(file, rows, wanted * row_bytes) / row_bytes : 0;
     for (size_t r = 0; r < got; ++r, --n) {
-      const uint8_t* row = block + r * row_bytes;
+      const uint8_t* row = rows + r * row_bytes;
       uint8_t* target = image->pixels + static_cast<size_t>(n) * width_bytes;
       if (layout.bits_per_pixel == 24) {
-        for (size_t x = 0; x < width_bytes; ++x) {
-          const uint8_t* p = row + 3 * x;
-          uint32_t average = (static_cast<uint32_t>(p[0]) + p[1] + p[2]) / 3;
-          target[x] = average > kWhiteThreshold ? 255 : 0;
-        }
+        kernels.threshold_row(target, row, width_bytes);
       } else {
         memcpy(target, row, width_bytes);
       }
@@ -148,12 +148,13 @@ GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
   GrayImage* image = nullptr;
   int ok = read_gray_headers(file, layout);
   if (ok) {
-    // Sizes no image can have are refused here, silently.
-    image = create_gray_image(layout->width, layout->height);
+    // Sizes no image can have are refused here, silently. Every pixel is
+    // written before the image is handed out, so it is not zero-filled first.
+    image = create_gray_image_unfilled(layout->width, layout->height);
     ok = image != nullptr;
   }
   if (ok) {
-    ok = read_gray_rows(file, image, *layout);
+    ok = read_gray_rows(file, image, *layout, best_erode_kernel_set());
   }
   if (!ok) {
     free_gray_image(image);

@@ -70,15 +70,20 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
     return 0;
   }
 
-  // The file-size check bounds row_size well below SIZE_MAX.
+  // The file-size check bounds row_size well below SIZE_MAX (a width below
+  // 2^31 keeps it there with the slack), and a block holds at most 1 MiB or
+  // one row.
   const size_t row_bytes = static_cast<size_t>(row_size);
   const size_t width_bytes = static_cast<size_t>(width);
-  const size_t rows_per_block = static_cast<size_t>(gray_rows_per_block(row_size, width, height));
-  uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block, row_bytes));
+  const size_t rows_per_block = static_cast<size_t>(gray_rows_per_block(row_size, height));
+  uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block * row_bytes + kGrayBlockSlack, 1));
   if (block == nullptr) {
     printf("Error: Memory allocation failed\n");
     return 0;
   }
+  // The first row written is the picture's bottom row.
+  uint8_t* stored =
+      gray_block_rows(block, image->pixels + static_cast<size_t>(height - 1) * width_bytes);
   // Bottom row of the picture first; the pad bytes stay 0 from calloc. A
   // short write leaves the file with what came before it, as row by row would.
   int ok = 1;
@@ -86,10 +91,10 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
   while (y >= 0 && ok) {
     size_t rows = 0;
     for (; rows < rows_per_block && y >= 0; ++rows, --y) {
-      memcpy(block + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
+      memcpy(stored + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
              width_bytes);
     }
-    if (fwrite(block, 1, rows * row_bytes, file) != rows * row_bytes) {
+    if (fwrite(stored, 1, rows * row_bytes, file) != rows * row_bytes) {
       printf("Error: Cannot write pixel data\n");
       ok = 0;
     }

@@ -1,6 +1,7 @@
 // erode_once and erode_passes against erode_once_reference: byte-for-byte
 // equality on random images of every size from 1x1 up, with 0, 255 and other
-// values, pass after pass, on every kernel set this CPU runs.
+// values, pass after pass, on every kernel set this CPU runs; and each set's
+// 24-bit threshold row against the portable one.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -299,6 +300,92 @@ TEST(ErodePasses, WidePicturesTakeSeveralSweeps) {
     free_gray_image(chained);
     free_gray_image(image);
     free_gray_image(source);
+  }
+}
+
+}  // namespace
+
+// ------------------------------------------------ the loader's threshold
+
+namespace {
+
+// The first pixel where a set's row differs from the portable row, or width.
+size_t first_difference(const uint8_t* got, const uint8_t* expected, size_t width) {
+  size_t x = 0;
+  while (x < width && got[x] == expected[x]) ++x;
+  return x;
+}
+
+// Every triple of bytes, as rows of 65536 pixels (blue and green run through
+// all pairs) for each red: the portable row follows the rule, and every set
+// the CPU runs gives the portable row's bytes.
+TEST(ErodeFast, ThresholdRowOnEveryByteTriple) {
+  const size_t width = 65536;
+  std::vector<uint8_t> bgr(3 * width);
+  std::vector<uint8_t> expected(width);
+  std::vector<uint8_t> got(width);
+  for (uint32_t red = 0; red < 256 && !HasFailure(); ++red) {
+    for (size_t x = 0; x < width; ++x) {
+      bgr[3 * x] = static_cast<uint8_t>(x);
+      bgr[3 * x + 1] = static_cast<uint8_t>(x >> 8);
+      bgr[3 * x + 2] = static_cast<uint8_t>(red);
+    }
+    threshold_row_portable(expected.data(), bgr.data(), width);
+    for (size_t x = 0; x < width; ++x) {
+      const uint32_t average = ((x & 0xFF) + (x >> 8) + red) / 3;
+      if (expected[x] != (average > 128 ? 255 : 0)) {
+        ADD_FAILURE() << "portable: (" << (x & 0xFF) << ", " << (x >> 8) << ", " << red
+                      << ") gives " << int(expected[x]);
+        break;
+      }
+    }
+    for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+      const ErodeKernelSet& set = kErodeKernelSets[s];
+      if (!set.available()) continue;
+      set.threshold_row(got.data(), bgr.data(), width);
+      const size_t x = first_difference(got.data(), expected.data(), width);
+      EXPECT_EQ(x, width) << set.name << ": (" << (x & 0xFF) << ", " << (x >> 8) << ", " << red
+                          << ") gives " << int(got[x % width]);
+    }
+  }
+}
+
+// Every width up to past a few groups of 16 and 32 pixels (and the last group
+// that ends at the row's end), a few long ones, from starts at any byte: each
+// row is the exact end of its allocation, so a read past it is a read past
+// the block, and bytes past out's width must stay as they were.
+TEST(ErodeFast, ThresholdRowAtEveryWidthAndStart) {
+  std::mt19937 rng(29);
+  std::vector<size_t> widths;
+  for (size_t width = 0; width <= 200; ++width) widths.push_back(width);
+  for (size_t width : {1023, 1024, 1025, 4096, 4097, 4099}) widths.push_back(width);
+  for (size_t width : widths) {
+    for (size_t start : {0, 1, 5}) {
+      std::vector<uint8_t> bytes(start + 3 * width);
+      uint8_t* bgr = bytes.data() + start;
+      for (size_t x = 0; x < width; ++x) {
+        // Half the pixels within a few of the threshold's sum, 387.
+        const uint32_t blue = rng() % 256, green = rng() % 256;
+        const int32_t red =
+            387 - static_cast<int32_t>(blue + green) + static_cast<int32_t>(rng() % 7) - 3;
+        bgr[3 * x] = static_cast<uint8_t>(blue);
+        bgr[3 * x + 1] = static_cast<uint8_t>(green);
+        bgr[3 * x + 2] = rng() % 2 == 0 && red >= 0 && red <= 255 ? static_cast<uint8_t>(red)
+                                                                  : static_cast<uint8_t>(rng());
+      }
+      std::vector<uint8_t> expected(width + 64, 0xA5);
+      threshold_row_portable(expected.data(), bgr, width);
+      for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+        const ErodeKernelSet& set = kErodeKernelSets[s];
+        if (!set.available()) continue;
+        std::vector<uint8_t> got(width + 64, 0xA5);
+        set.threshold_row(got.data(), bgr, width);
+        EXPECT_EQ(got, expected) << set.name << ", width " << width << ", start " << start
+                                 << ": first difference at "
+                                 << first_difference(got.data(), expected.data(), width + 64);
+      }
+      if (HasFailure()) return;  // one report is enough to start from
+    }
   }
 }
 

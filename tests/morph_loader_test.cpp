@@ -287,10 +287,11 @@ TEST_F(GrayLoader, LargePicturesCrossReadAndWriteBlocksRowForRow) {
     int32_t width, height;
     uint16_t bits;
   };
-  // Two blocks of 63 rows and 37; three blocks of 10 rows of 24 bits; 8-byte
-  // rows, 8192 a block; one block of three long rows; rows longer than a block.
+  // Two blocks of 255 rows and 45; three blocks of 85, 85 and 30 rows of 24
+  // bits; 8-byte rows, 131072 a block; one block of three long rows; rows
+  // longer than a block.
   const Case cases[] = {
-      {4100, 100, 8}, {4100, 30, 24}, {5, 9000, 8}, {40000, 3, 8}, {70000, 2, 24}};
+      {4100, 300, 8}, {4100, 200, 24}, {5, 140000, 8}, {40000, 3, 8}, {350000, 2, 24}};
   for (const Case& c : cases) {
     const size_t row = test_row_size(c.width, c.bits);
     BmpFields f = fields(c.width, c.height, c.bits);
@@ -300,10 +301,6 @@ TEST_F(GrayLoader, LargePicturesCrossReadAndWriteBlocksRowForRow) {
       for (size_t x = static_cast<size_t>(c.width) * (c.bits / 8); x < row; ++x) {
         pixels[y * row + x] = 0;  // pad bytes, as the writer writes them
       }
-    }
-    if (c.bits == 24) {  // black or white, so that the written file equals the
-                         // input's gray form
-      for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = pixels[i - i % 3] < 128 ? 0 : 255;
     }
     Bytes bmp = build_bmp(f, palette, pixels);
     write_file(path, bmp);
@@ -315,7 +312,12 @@ TEST_F(GrayLoader, LargePicturesCrossReadAndWriteBlocksRowForRow) {
       const uint8_t* stored = pixels.data() + k * row;
       const uint8_t* loaded = r.image->pixels + (c.height - 1 - k) * static_cast<size_t>(c.width);
       for (size_t x = 0; x < static_cast<size_t>(c.width) && rows_in_place; ++x) {
-        rows_in_place = loaded[x] == (c.bits == 8 ? stored[x] : stored[3 * x]);
+        if (c.bits == 8) {
+          rows_in_place = loaded[x] == stored[x];
+        } else {
+          const int sum = stored[3 * x] + stored[3 * x + 1] + stored[3 * x + 2];
+          rows_in_place = loaded[x] == (sum / 3 > 128 ? 255 : 0);
+        }
       }
     }
     EXPECT_TRUE(rows_in_place) << c.width << "x" << c.height;
@@ -353,23 +355,23 @@ TEST_F(GrayLoader, LargePicturesCrossReadAndWriteBlocksRowForRow) {
   }
 }
 
-// The block never adds more than 64 KiB to the two images alive during the
-// passes: it is within 64 KiB, within one image, or a single row.
-TEST(GrayBlocks, RowsPerBlockKeepThePeakOfTwoImages) {
-  const int32_t widths[] = {1, 5, 1000, 4096, 21845, 70000, 1 << 20};
+// A block is at most 1 MiB, or a single row longer than that, and never
+// more rows than the picture has.
+TEST(GrayBlocks, RowsPerBlockStayWithinOneMebibyte) {
+  const int32_t widths[] = {1, 5, 1000, 4096, 21845, 70000, 349525, 349526, 1 << 20};
   const int32_t heights[] = {1, 2, 7, 100, 5000, 1 << 16};
   for (int32_t width : widths) {
     for (int32_t height : heights) {
       for (int bits : {8, 24}) {
         int64_t row = bmp_row_bytes(width, static_cast<uint32_t>(bits));
-        int64_t rows = gray_rows_per_block(row, width, height);
-        int64_t block = rows * row;
-        int64_t image = static_cast<int64_t>(width) * height;
+        int64_t rows = gray_rows_per_block(row, height);
         EXPECT_GE(rows, 1);
         EXPECT_LE(rows, height);
-        EXPECT_TRUE(block <= (int64_t{64} << 10) || block <= image || rows == 1)
+        EXPECT_TRUE(rows * row <= (int64_t{1} << 20) || rows == 1)
             << width << "x" << height << "x" << bits << ": " << rows << " rows of " << row;
-        EXPECT_LE(block, std::max<int64_t>(row, int64_t{256} << 10));
+        // Fewer rows than fit would only cost more calls.
+        EXPECT_TRUE(rows == height || (rows + 1) * row > (int64_t{1} << 20))
+            << width << "x" << height << "x" << bits << ": " << rows << " rows of " << row;
       }
     }
   }
