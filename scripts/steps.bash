@@ -90,3 +90,18 @@ cross_build() {
       -DCMAKE_BUILD_TYPE=Release -DVORLIN_BUILD_TESTS=ON -DVORLIN_BUILD_HOST=ON &&
     cmake_build "$cross_dir" "$cross_dir" -j"$(build_jobs)"
 }
+
+# wine_session: Wine for the rest of the script, with its prefix beside the
+# MinGW build (made the first time, which takes a while) and one server kept
+# running until the script exits: a server that times out between two
+# programs can drop the next one's connection.
+wine_session() {
+  export WINEPREFIX=$PWD/build/mingw/wine-prefix
+  local server
+  server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+  mkdir -p "$WINEPREFIX"
+  "$server" -p
+  # shellcheck disable=SC2064  # the server's path, fixed now
+  trap "'$server' -k 2>/dev/null || true" EXIT
+  scripts/wine-run cmd /c exit >/dev/null 2>&1 || true
+}
