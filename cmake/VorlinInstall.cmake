@@ -10,6 +10,13 @@ if(TARGET vorlin)
   install(TARGETS vorlin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The CMake package names the MinGW import libraries, which MSVC cannot be
+# relied on to read: on Windows a program links against the import library
+# of its own toolchain directly.
+if(WIN32)
+  return()
+endif()
+
 set(vorlin_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlin)
 get_property(vorlin_modules GLOBAL PROPERTY VORLIN_MODULES)
 set(VORLIN_COMPONENTS "")

@@ -51,6 +51,7 @@ function(vorlin_module)
     # the start-up routine the DLL entry point calls.
     set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
     vorlin_write_if_changed(${def} "LIBRARY ${target}\nEXPORTS\n    ${M_EXPORT}\n")
+    set_target_properties(${target} PROPERTIES VORLIN_DEF ${def})
     set(VORLIN_RC_NAME ${target})
     set(VORLIN_RC_VERSION_TEXT
       "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
@@ -77,7 +78,11 @@ function(vorlin_module)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   # The .pc file finds its prefix from where it lies, so an installed tree
-  # can be moved (or installed with --prefix) and still be used.
+  # can be moved (or installed with --prefix) and still be used. Not on
+  # Windows, where a program links against the import library directly.
+  if(WIN32)
+    return()
+  endif()
   string(TOLOWER ${M_NAME} lower)
   set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   file(RELATIVE_PATH VORLIN_PC_TO_PREFIX /prefix/${pc_dir} /prefix)

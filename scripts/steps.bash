@@ -71,3 +71,37 @@ run_tests() {
     status=$?
   return "$status"
 }
+
+# cross_build PLATFORM: configures and builds the cross-built tree of a
+# platform (windows, arm, aarch64, s390x), tests and host included, in
+# build/mingw or build/PLATFORM; prints nothing more than cmake_build does.
+# Sets cross_dir to the tree.
+cross_build() {
+  local toolchain
+  case $1 in
+    windows) cross_dir=build/mingw toolchain=cmake/toolchains/mingw-w64-x86_64.cmake ;;
+    arm) cross_dir=build/arm toolchain=cmake/toolchains/arm-linux-gnueabihf.cmake ;;
+    aarch64) cross_dir=build/aarch64 toolchain=cmake/toolchains/aarch64-linux-gnu.cmake ;;
+    s390x) cross_dir=build/s390x toolchain=cmake/toolchains/s390x-linux-gnu.cmake ;;
+    *) echo "cross_build: unknown platform '$1'" >&2; return 2 ;;
+  esac
+  mkdir -p "$cross_dir"
+  cmake_configure "$cross_dir" -S . -B "$cross_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release -DVORLIN_BUILD_TESTS=ON -DVORLIN_BUILD_HOST=ON &&
+    cmake_build "$cross_dir" "$cross_dir" -j"$(build_jobs)"
+}
+
+# wine_session: Wine for the rest of the script, with its prefix beside the
+# MinGW build (made the first time, which takes a while) and one server kept
+# running until the script exits: a server that times out between two
+# programs can drop the next one's connection.
+wine_session() {
+  export WINEPREFIX=$PWD/build/mingw/wine-prefix
+  local server
+  server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+  mkdir -p "$WINEPREFIX"
+  "$server" -p
+  # shellcheck disable=SC2064  # the server's path, fixed now
+  trap "'$server' -k 2>/dev/null || true" EXIT
+  scripts/wine-run cmd /c exit >/dev/null 2>&1 || true
+}

@@ -1,12 +1,18 @@
-# cmake -DSTEP=install|consume|host -DBUILD_DIR=... -DWORK_DIR=... [-DSOURCE_DIR=... -DCONSUMER_DIR=...
-#       -DC_COMPILER=... -DLINK_FLAGS=... -DPKG_CONFIG=...] -P install_test.cmake
+# cmake -DSTEP=install|layout|consume|host -DBUILD_DIR=... -DWORK_DIR=... [-DPREFIX=...
+#       -DSOURCE_DIR=... -DCONSUMER_DIR=... -DC_COMPILER=... -DLINK_FLAGS=... -DPKG_CONFIG=...]
+#       -P install_test.cmake
 # The install tests, one step each: install the build tree into WORK_DIR/prefix
-# and check its layout; run the README's commands for an installed Vorlin
+# and check its layout (layout: only check the tree at PREFIX, such as an
+# unpacked package); run the README's commands for an installed Vorlin
 # (find_package, pkg-config, dlopen) on the example programs beside this
 # file, and the programs they build; run the installed host, which must find
 # the installed modules beside itself. No step sets LD_LIBRARY_PATH.
 cmake_minimum_required(VERSION 3.25)
-set(prefix ${WORK_DIR}/prefix)
+if(DEFINED PREFIX)
+  set(prefix ${PREFIX})
+else()
+  set(prefix ${WORK_DIR}/prefix)
+endif()
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -23,9 +29,11 @@ function(expect_equal what got want)
   endif()
 endfunction()
 
-if(STEP STREQUAL "install")
-  file(REMOVE_RECURSE ${WORK_DIR})
-  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(STEP STREQUAL "install" OR STEP STREQUAL "layout")
+  if(STEP STREQUAL "install")
+    file(REMOVE_RECURSE ${WORK_DIR})
+    run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+  endif()
   # Each module: the real file, its soname link and the development link.
   foreach(module VorlinScale VorlinMorph VorlinProbe)
     set(lib ${prefix}/lib/lib${module}.so)
