@@ -20,6 +20,21 @@ function(vorlin_target_defaults target)
   target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64)
 endfunction()
 
+# Product code (the modules, common/ and the host) is also held to every
+# implicit conversion that can change a value or its sign. CI builds it with
+# warnings as errors (scripts/lint); a user's build with a newer compiler and
+# new warnings still succeeds.
+option(VORLIN_WARNINGS_AS_ERRORS "Product code: warnings are errors" OFF)
+function(vorlin_product_defaults target)
+  vorlin_target_defaults(${target})
+  if(NOT MSVC)
+    target_compile_options(${target} PRIVATE -Wconversion -Wsign-conversion)
+    if(VORLIN_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
 # Writes a generated file only when its content changes: a file the linker
 # reads (version script, .def) that is rewritten at every configure would
 # relink its module at every build.
@@ -45,7 +60,7 @@ function(vorlin_module)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     VORLIN_EXPORT ${M_EXPORT})
-  vorlin_target_defaults(${target})
+  vorlin_product_defaults(${target})
   if(WIN32)
     # Undecorated export by a .def file, the module's version resource, and
     # the start-up routine the DLL entry point calls.

@@ -11,11 +11,8 @@
 namespace {
 
 const DemoSample kSamples[] = {
-    {"card-24.bmp", 320, 240, 24},
-    {"poster-8.bmp", 200, 150, 8},
-    {"ramp-16.bmp", 160, 120, 16},
-    {"glass-32.bmp", 128, 128, 32},
-    {"tiles-2.bmp", 64, 48, 2},
+    {"card-24.bmp", 320, 240, 24},  {"poster-8.bmp", 200, 150, 8}, {"ramp-16.bmp", 160, 120, 16},
+    {"glass-32.bmp", 128, 128, 32}, {"tiles-2.bmp", 64, 48, 2},
 };
 
 struct Rgb {
@@ -32,7 +29,8 @@ Rgb card_pixel(int x, int y, int w, int h) {
   int dx = x - w / 3, dy = y - h / 2;
   if (dx * dx + dy * dy < (h / 4) * (h / 4)) c = {255, 255, 255};
   if (x > w * 6 / 10 && x < w * 9 / 10 && y > h / 5 && y < h * 2 / 5) c = {250, 250, 240};
-  if (x > w * 6 / 10 && x < w * 9 / 10 && y > h * 3 / 5 && y < h * 4 / 5 && ((x / 8 + y / 8) % 2 == 0))
+  if (x > w * 6 / 10 && x < w * 9 / 10 && y > h * 3 / 5 && y < h * 4 / 5 &&
+      ((x / 8 + y / 8) % 2 == 0))
     c = {255, 255, 255};
   if (y > h - 12) c = {(x * 7) % 256, (x * 3) % 256, (x * 11) % 256};  // colour bars
   return c;
@@ -83,7 +81,8 @@ int write_demo_sample(const DemoSample& s, const std::string& path) {
         p[3 * x + 2] = static_cast<uint8_t>(c.r);
       } else if (s.bits == 8) {
         int dx = x - s.width / 2, dy = y - s.height / 2;
-        p[x] = static_cast<uint8_t>(static_cast<int>(std::sqrt(double(dx * dx + dy * dy)) * 3) % 256);
+        p[x] =
+            static_cast<uint8_t>(static_cast<int>(std::sqrt(double(dx * dx + dy * dy)) * 3) % 256);
       } else if (s.bits == 16) {  // 5-5-5: red across, green down, blue diagonal
         uint32_t r = static_cast<uint32_t>(x * 31 / (s.width - 1));
         uint32_t g = static_cast<uint32_t>(y * 31 / (s.height - 1));

@@ -6,7 +6,7 @@
 #include <string>
 
 struct DemoSample {
-  const char* name;   // file name inside the demo directory
+  const char* name;  // file name inside the demo directory
   int width;
   int height;
   int bits;

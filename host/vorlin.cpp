@@ -52,7 +52,7 @@ const char kUsage[] =
     "this program or ../lib beside it. Paths are read in the locale's encoding, or as UTF-8\n"
     "when the locale is plain ASCII (as it is with LANG unset).\n"
     "Exit status: 0 success; 1 the module failed (its own messages say why); 2 usage error;\n"
-    "3 module not found; 4 the host failed (a module file it cannot load, a directory or\n"
+    "3 module not found; 5 the host failed (a module file it cannot load, a directory or\n"
     "file it cannot make).\n";
 
 int usage_error(const std::string& what) {
@@ -73,10 +73,15 @@ bool parse_int32(const char* text, int32_t* value) {
 }
 
 bool parse_query(const char* text, int32_t* query) {
-  if (strcmp(text, "height") == 0) *query = VORLIN_QUERY_HEIGHT;
-  else if (strcmp(text, "width") == 0) *query = VORLIN_QUERY_WIDTH;
-  else if (strcmp(text, "bits") == 0) *query = VORLIN_QUERY_BITS;
-  else return parse_int32(text, query);
+  if (strcmp(text, "height") == 0) {
+    *query = VORLIN_QUERY_HEIGHT;
+  } else if (strcmp(text, "width") == 0) {
+    *query = VORLIN_QUERY_WIDTH;
+  } else if (strcmp(text, "bits") == 0) {
+    *query = VORLIN_QUERY_BITS;
+  } else {
+    return parse_int32(text, query);
+  }
   return true;
 }
 
@@ -158,8 +163,9 @@ bool decode_argument(const char* text, std::wstring* wide) {
 
 std::string undecodable(const char* text) {
   std::string what = "'" + std::string(text) + "' is ";
-  if (locale_is_ascii()) return what + "valid neither in the locale's encoding (" +
-                                locale_encoding() + ") nor in UTF-8";
+  if (locale_is_ascii()) {
+    return what + "valid neither in the locale's encoding (" + locale_encoding() + ") nor in UTF-8";
+  }
   return what + "not valid in the locale's encoding (" + locale_encoding() + ")";
 }
 
@@ -261,8 +267,8 @@ std::string absolute_path(const std::string& path) {
 // A file for the probe's messages, unlinked at once so nothing is left behind.
 FILE* open_scratch_file() {
   const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/vorlin-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vorlin-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
@@ -344,9 +350,12 @@ int print_version() {
                               {"VorlinProbe", "BMPSizeChecker"}};
   for (const auto& m : modules) {
     ModuleLookup lookup = find_module(m[0], m[1]);
-    if (lookup.status == kExitOk) printf("%s: %s\n", m[0], lookup.where.c_str());
-    else if (lookup.status == kExitNoModule) printf("%s: not found in %s\n", m[0], lookup.where.c_str());
-    else printf("%s: cannot be loaded: %s\n", m[0], lookup.problem.c_str());
+    if (lookup.status == kExitOk)
+      printf("%s: %s\n", m[0], lookup.where.c_str());
+    else if (lookup.status == kExitNoModule)
+      printf("%s: not found in %s\n", m[0], lookup.where.c_str());
+    else
+      printf("%s: cannot be loaded: %s\n", m[0], lookup.problem.c_str());
   }
   return kExitOk;
 }
@@ -427,8 +436,8 @@ int run_demo(const std::string& dir) {
   auto erode = reinterpret_cast<VorlinErodeFn>(modules[1].fn);
   auto probe = reinterpret_cast<VorlinProbeFn>(modules[2].fn);
   printf("Vorlin demo in %s\n", dir.c_str());
-  printf("Modules: VorlinScale %s, VorlinMorph %s, VorlinProbe %s\n\n", resize ? "found" : "missing",
-         erode ? "found" : "missing", probe ? "found" : "missing");
+  printf("Modules: VorlinScale %s, VorlinMorph %s, VorlinProbe %s\n\n",
+         resize ? "found" : "missing", erode ? "found" : "missing", probe ? "found" : "missing");
   // A module file that is there but cannot be loaded is the host's failure.
   bool host_failed = false;
   for (int i = 0; i < 3; ++i) {
@@ -534,8 +543,8 @@ int main(int argc, char** argv) {
     if (command == s.name) shape = &s;
   if (shape == nullptr) return usage_error("unknown command '" + command + "'");
   if (argc - 2 != shape->arguments) {
-    return usage_error(command + " takes " + std::to_string(shape->arguments) +
-                       " arguments, got " + std::to_string(argc - 2));
+    return usage_error(command + " takes " + std::to_string(shape->arguments) + " arguments, got " +
+                       std::to_string(argc - 2));
   }
 
   // Every argument is checked before any module is loaded or called.
@@ -551,9 +560,9 @@ int main(int argc, char** argv) {
     int32_t value = 0;
     bool ok = command == "probe" ? parse_query(argv[i], &value) : parse_int32(argv[i], &value);
     if (!ok) {
-      return usage_error("'" + std::string(argv[i]) + "' is not " +
-                         (command == "probe" ? "height, width, bits or a query number"
-                                             : "a 32-bit integer"));
+      return usage_error(
+          "'" + std::string(argv[i]) + "' is not " +
+          (command == "probe" ? "height, width, bits or a query number" : "a 32-bit integer"));
     }
     numbers.push_back(value);
   }
