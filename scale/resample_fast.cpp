@@ -75,7 +75,10 @@ void gather_bytes(uint8_t* out, const uint8_t* row, int64_t row_bytes, const int
   for (; k + kGatherStep < count &&
          (Bytes != 3 || int64_t{x0[k + kGatherStep - 1]} * Bytes + 4 <= row_bytes);
        k += kGatherStep) {
-    if (ahead != nullptr) prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+    if (ahead != nullptr) {
+      prefetch(ahead + static_cast<size_t>(x0[k]) * Bytes);
+      if (Bytes >= 3) prefetch(ahead + static_cast<size_t>(x0[k + kGatherStep / 2]) * Bytes);
+    }
     for (int32_t q = k; q < k + kGatherStep; ++q) {
       memcpy(out + static_cast<size_t>(q) * Bytes, row + static_cast<size_t>(x0[q]) * Bytes, kCopy);
     }
