@@ -20,7 +20,8 @@ constexpr int64_t kFuzzAllocationCap = 16 << 20;
 // at a copy of the original.
 extern int fuzz_report_fd;
 
-// Counts the inputs skipped for the cap, so the replay driver can say so.
+// Counts the inputs skipped for the caps (the header claims, or a target's
+// own cap on its result), so the replay driver can say so.
 extern long fuzz_skipped_inputs;
 
 // Path of a file holding exactly these bytes. The same file is reused for

@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
   if (fuzz_report_fd != 2) dup2(fuzz_report_fd, 2);
 #endif
-  fprintf(stderr, "%s: %zu inputs replayed, %ld skipped (header claims above %lld bytes)\n", argv[0],
-          inputs.size(), fuzz_skipped_inputs, static_cast<long long>(kFuzzAllocationCap));
+  fprintf(stderr,
+          "%s: %zu inputs replayed, %ld skipped (header claims above %lld bytes, or a result "
+          "above the target's own cap)\n",
+          argv[0], inputs.size(), fuzz_skipped_inputs, static_cast<long long>(kFuzzAllocationCap));
   return 0;
 }
