@@ -30,13 +30,7 @@ VORLIN_AVX512 bool pack_row_avx512(uint64_t* black, uint64_t* erodable, const ui
     const size_t start = 64 * j;
     pack_word(&black[j], &erodable[j], row + start, width - start < 64 ? width - start : 64);
   }
-  const size_t padded = (words + kErodeBlockWords - 1) / kErodeBlockWords * kErodeBlockWords;
-  for (size_t j = words; j < padded; ++j) {
-    black[j] = 0;
-    erodable[j] = 0;
-  }
-  erodable[0] &= ~uint64_t{1};
-  erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
+  const size_t padded = finish_planes(black, erodable, words, width);
   __m512i any = _mm512_setzero_si512();
   for (size_t j = 0; j < padded; j += kErodeBlockWords) {
     any = _mm512_or_si512(any, _mm512_load_si512(erodable + j));

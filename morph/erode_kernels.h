@@ -48,6 +48,21 @@ inline ErodeSpan erode_span_with(ErodeSpan span, uint32_t b, bool changed) {
   return {changed && span.first > b ? b : span.first, changed ? b + 1 : span.end};
 }
 
+// Ends a packed row of width pixels whose first words words are filled: the
+// rest of its last block 0, and the first and last columns not erodable
+// (they never change). Shared by every set's pack_row. Returns the plane
+// length in words, whole blocks.
+inline size_t finish_planes(uint64_t* black, uint64_t* erodable, size_t words, size_t width) {
+  const size_t padded = (words + kErodeBlockWords - 1) / kErodeBlockWords * kErodeBlockWords;
+  for (size_t j = words; j < padded; ++j) {
+    black[j] = 0;
+    erodable[j] = 0;
+  }
+  erodable[0] &= ~uint64_t{1};
+  erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
+  return padded;
+}
+
 struct ErodeKernelSet {
   ErodeKernelId id;
   const char* name;     // "portable", "sse2", "ssse3", "avx2", "avx512": for tests, benchmarks

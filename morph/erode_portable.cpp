@@ -73,18 +73,11 @@ void erode_row_portable(uint8_t* out, const uint8_t* above, const uint8_t* row,
 
 bool pack_row_portable(uint64_t* black, uint64_t* erodable, const uint8_t* row, size_t width) {
   const size_t words = (width + 63) / 64;
-  const size_t padded = (words + kErodeBlockWords - 1) / kErodeBlockWords * kErodeBlockWords;
   for (size_t j = 0; j < words; ++j) {
     const size_t start = j * 64;
     pack_word(&black[j], &erodable[j], row + start, width - start < 64 ? width - start : 64);
   }
-  for (size_t j = words; j < padded; ++j) {
-    black[j] = 0;
-    erodable[j] = 0;
-  }
-  // The first and last columns never change.
-  erodable[0] &= ~uint64_t{1};
-  erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
+  finish_planes(black, erodable, words, width);
   uint64_t any = 0;
   for (size_t j = 0; j < words; ++j) any |= erodable[j];
   return any != 0;

@@ -100,13 +100,7 @@ VORLIN_SSE2 bool pack_row_sse2(uint64_t* black, uint64_t* erodable, const uint8_
     for (size_t i = 64 * whole; i < width; ++i) tail[i - 64 * whole] = row[i];
     pack64(&black[whole], &erodable[whole], tail);
   }
-  const size_t padded = (words + kErodeBlockWords - 1) / kErodeBlockWords * kErodeBlockWords;
-  for (size_t j = words; j < padded; ++j) {
-    black[j] = 0;
-    erodable[j] = 0;
-  }
-  erodable[0] &= ~uint64_t{1};
-  erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
+  finish_planes(black, erodable, words, width);
   uint64_t any = 0;
   for (size_t j = 0; j < words; ++j) any |= erodable[j];
   return any != 0;
