@@ -1,16 +1,80 @@
 // Stream helpers shared by the modules.
 #include "file_io.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
-FILE* open_for_reading(const char* path) {
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+// Directories do not open as streams here; the volume and file index of the
+// handle behind the stream tell files apart.
+bool is_directory(FILE*) { return false; }
+
+FileIdentity identity_of(FILE* file) {
+  FileIdentity identity = {};
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+      GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    identity.known = true;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  return identity;
+}
+#else
+bool is_directory(FILE* file) {
+  struct stat st;
+  return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileIdentity identity_of(FILE* file) {
+  FileIdentity identity = {};
+  struct stat st;
+  if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+    identity.known = true;
+    identity.device = static_cast<uint64_t>(st.st_dev);
+    identity.index = static_cast<uint64_t>(st.st_ino);
+  }
+  return identity;
+}
+#endif
+
+}  // namespace
+
+FILE* open_for_reading(const char* path, FileIdentity* identity) {
+  if (identity != nullptr) {
+    *identity = FileIdentity{};
+  }
   FILE* file = nullptr;
   do {
     errno = 0;
     file = fopen(path, "rb");
   } while (file == nullptr && errno == EINTR);
+  // A directory opens on POSIX, and its first read fails as if the file were
+  // empty: it is refused as a file that cannot be opened, as on Windows.
+  if (file != nullptr && is_directory(file)) {
+    fclose(file);
+    file = nullptr;
+    errno = EISDIR;
+  }
+  if (file != nullptr && identity != nullptr) {
+    *identity = identity_of(file);
+  }
   return file;
+}
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.index == b.index;
 }
 
 size_t read_fully(FILE* file, void* buffer, size_t size) {
@@ -74,12 +138,4 @@ int reach_offset(FILE* file, uint64_t offset, uint64_t position) {
     left -= chunk;
   }
   return 1;
-}
-
-int close_written(FILE* file) {
-  int ok = fflush(file) == 0 && ferror(file) == 0;
-  if (fclose(file) != 0) {
-    ok = 0;
-  }
-  return ok ? 1 : 0;
 }

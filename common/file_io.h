@@ -1,16 +1,30 @@
-// Small stream helpers the modules share: opening for reading, reads that
-// survive signals, reaching an offset on streams that can seek and on those
-// that cannot (a pipe), and a close that reports whether everything buffered
-// reached the file.
+// Small stream helpers the modules share: opening for reading (with the
+// identity of the file opened), reads that survive signals, reaching an
+// offset on streams that can seek and on those that cannot (a pipe).
 #ifndef VORLIN_COMMON_FILE_IO_H
 #define VORLIN_COMMON_FILE_IO_H
 
 #include <cstdint>
 #include <cstdio>
 
+// Which file a reader opened: its device (volume) and its number there, so
+// that an output can be compared with the very file that was read, not with
+// whatever its name names later. known is false for anything that is no
+// regular file (a pipe, a device).
+struct FileIdentity {
+  bool known;
+  uint64_t device;
+  uint64_t index;
+};
+
 // fopen(path, "rb"), tried again when a signal interrupted the open (a FIFO
-// waits there for its writer). Null when the file cannot be opened.
-FILE* open_for_reading(const char* path);
+// waits there for its writer). Null when the file cannot be opened, and for a
+// directory, which some platforms open but no read can use. When identity is
+// given, it receives the identity of the file opened (known false on failure).
+FILE* open_for_reading(const char* path, FileIdentity* identity = nullptr);
+
+// Whether two identities are the same known file.
+bool same_identity(const FileIdentity& a, const FileIdentity& b);
 
 // Reads up to size bytes, going on after a read that a signal interrupted.
 // Returns the number of bytes read; fewer than size only at the end of the
@@ -31,9 +45,5 @@ int seek_from_start(FILE* file, uint64_t offset);
 // when the offset lies behind what a stream that cannot seek has already
 // read, or beyond its end.
 int reach_offset(FILE* file, uint64_t offset, uint64_t position);
-
-// Flushes and closes a stream opened for writing. Returns 1 when every byte
-// written so far reached the file, 0 otherwise; the stream is closed either way.
-int close_written(FILE* file);
 
 #endif  // VORLIN_COMMON_FILE_IO_H

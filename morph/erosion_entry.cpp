@@ -38,7 +38,8 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   }
 
   printf("Loading: %s\n", input);
-  GrayImage* current = load_gray_bmp(input);
+  InputOrigin origin = {input, {}};
+  GrayImage* current = load_gray_bmp(input, &origin.identity);
   if (current == nullptr) {
     return VORLIN_ERODE_FAILED;
   }
@@ -61,7 +62,7 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   }
 
   printf("Saving: %s\n", output);
-  int saved = save_gray_bmp(current, output, input);
+  int saved = save_gray_bmp(current, output, &origin);
   free_gray_image(current);
   if (!saved) {
     return VORLIN_ERODE_FAILED;

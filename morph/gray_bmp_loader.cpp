@@ -165,8 +165,8 @@ GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
 
 }  // namespace
 
-GrayImage* load_gray_bmp(const char* path) {
-  FILE* file = open_for_reading(path);
+GrayImage* load_gray_bmp(const char* path, FileIdentity* identity) {
+  FILE* file = open_for_reading(path, identity);
   if (file == nullptr) {
     printf("Error: Cannot open file '%s'\n", path);
     return nullptr;

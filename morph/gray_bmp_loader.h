@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file_io.h"
 #include "gray_image.h"
 
 // How many stored rows of row_size bytes the loader and the writer move per
@@ -36,7 +37,9 @@ uint8_t* gray_block_rows(uint8_t* block, const uint8_t* partner);
 // null: after one message for a file that cannot be opened or read or is not a
 // supported BMP, silently when the image or row buffer cannot be allocated
 // (including sizes create_gray_image refuses). The file is closed and the row
-// buffer released on every path.
-GrayImage* load_gray_bmp(const char* path);
+// buffer released on every path. A directory is a file that cannot be opened.
+// When identity is given, it receives the identity of the file opened, for
+// the in-place decision of save_gray_bmp.
+GrayImage* load_gray_bmp(const char* path, FileIdentity* identity = nullptr);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_LOADER_H

@@ -25,9 +25,9 @@ int64_t gray_bmp_file_size(int32_t width, int32_t height) {
 
 namespace {
 
-// Headers, palette and rows, each write checked. Returns 1 when the stream
+// Headers, palette and rows, each write checked. Returns 1 when the output
 // took every byte, or 0 after the one message naming the part that failed.
-int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
+int write_gray_bmp(OutputFile* file, const GrayImage* image, int64_t file_size) {
   const int32_t width = image->width;
   const int32_t height = image->height;
   const int64_t row_size = bmp_row_bytes(width, 8);
@@ -51,11 +51,11 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
   put_le32(info_header + kOffColorsUsed, kGrayLevels);
   put_le32(info_header + kOffColorsImportant, 0);
 
-  if (fwrite(file_header, sizeof file_header, 1, file) != 1) {
+  if (!write_output(file, file_header, sizeof file_header)) {
     printf("Error: Cannot write file header\n");
     return 0;
   }
-  if (fwrite(info_header, sizeof info_header, 1, file) != 1) {
+  if (!write_output(file, info_header, sizeof info_header)) {
     printf("Error: Cannot write info header\n");
     return 0;
   }
@@ -65,7 +65,7 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
     entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
     entry[3] = 0;
   }
-  if (fwrite(palette, 1, sizeof palette, file) != sizeof palette) {
+  if (!write_output(file, palette, sizeof palette)) {
     printf("Error: Cannot write color table\n");
     return 0;
   }
@@ -94,7 +94,7 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
       memcpy(stored + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
              width_bytes);
     }
-    if (fwrite(stored, 1, rows * row_bytes, file) != rows * row_bytes) {
+    if (!write_output(file, stored, rows * row_bytes)) {
       printf("Error: Cannot write pixel data\n");
       ok = 0;
     }
@@ -105,7 +105,7 @@ int write_gray_bmp(FILE* file, const GrayImage* image, int64_t file_size) {
 
 }  // namespace
 
-int save_gray_bmp(const GrayImage* image, const char* path, const char* input_path) {
+int save_gray_bmp(const GrayImage* image, const char* path, const InputOrigin* input) {
   // Checked before the file is touched: no size field may wrap.
   const int64_t file_size = gray_bmp_file_size(image->width, image->height);
   if (file_size < 0) {
@@ -113,13 +113,13 @@ int save_gray_bmp(const GrayImage* image, const char* path, const char* input_pa
     return 0;
   }
   OutputFile output;
-  if (!open_output(&output, path, input_path)) {
+  if (!open_output(&output, path, input)) {
     printf("Error: Cannot create output file '%s'\n", path);
     return 0;
   }
-  int written = write_gray_bmp(output.file, image, file_size);
-  // A stream buffers: a full disk may show only when it is flushed and
-  // closed. A write that failed earlier has been reported already.
+  int written = write_gray_bmp(&output, image, file_size);
+  // Writes are buffered: a full disk may show only when the rest goes out.
+  // A write that failed earlier has been reported already.
   int closed = close_output(&output, written);
   if (written && !closed) {
     printf("Error: Cannot write output file '%s'\n", path);

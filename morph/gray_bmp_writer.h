@@ -5,6 +5,7 @@
 
 // The rows go out in the blocks the loader reads them in (gray_rows_per_block).
 #include "gray_bmp_loader.h"
+#include "output_file.h"
 
 // Size of the file save_gray_bmp writes for a width x height image (headers,
 // palette and rows padded to 4 bytes), or -1 when it would not fit the
@@ -16,9 +17,9 @@ int64_t gray_bmp_file_size(int32_t width, int32_t height);
 // line; 0 after printing one message otherwise. An image too large for a
 // BMP is refused before the file is opened; after a failed write the file
 // is left with whatever reached it. The image is not modified.
-// input_path names the file the image came from: when path names that same
-// file, the result replaces it only once complete, and a failed write leaves
-// it as it was (see open_output).
-int save_gray_bmp(const GrayImage* image, const char* path, const char* input_path = nullptr);
+// input is the file the image came from: when path names that same file, the
+// result replaces it only once complete, and a failed write leaves it as it
+// was (see open_output).
+int save_gray_bmp(const GrayImage* image, const char* path, const InputOrigin* input = nullptr);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_WRITER_H

@@ -30,16 +30,16 @@ int32_t read_field32s(FILE* file) {
   return le32s(bytes);
 }
 
-int write_field16(FILE* file, uint32_t value) {
+int write_field16(OutputFile* file, uint32_t value) {
   uint8_t bytes[2];
   put_le16(bytes, value);
-  return fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes;
+  return write_output(file, bytes, sizeof bytes);
 }
 
-int write_field32(FILE* file, uint32_t value) {
+int write_field32(OutputFile* file, uint32_t value) {
   uint8_t bytes[4];
   put_le32(bytes, value);
-  return fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes;
+  return write_output(file, bytes, sizeof bytes);
 }
 
 bool supported_depth(uint32_t bits) {
@@ -175,8 +175,8 @@ RasterImage* read_bmp(FILE* file) {
 }
 
 // The header fields, one write each, then the palette and the pixel array.
-// Returns 1 when every write was accepted by the stream.
-int write_bmp(FILE* file, const RasterImage* image, int64_t file_size) {
+// Returns 1 when every write was accepted.
+int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
   uint32_t pixel_bytes =
       static_cast<uint32_t>(pixel_array_size(image->width, image->height, image->bits_per_pixel));
   uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
@@ -193,18 +193,18 @@ int write_bmp(FILE* file, const RasterImage* image, int64_t file_size) {
            write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
            write_field32(file, palette_count);
   if (ok && image->palette != nullptr) {
-    ok = fwrite(image->palette, sizeof(PaletteEntry), palette_count, file) == palette_count;
+    ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count);
   }
   if (ok) {
-    ok = fwrite(image->pixels, 1, pixel_bytes, file) == pixel_bytes;
+    ok = write_output(file, image->pixels, pixel_bytes);
   }
   return ok;
 }
 
 }  // namespace
 
-RasterImage* load_bmp(const char* path) {
-  FILE* file = open_for_reading(path);
+RasterImage* load_bmp(const char* path, FileIdentity* identity) {
+  FILE* file = open_for_reading(path, identity);
   if (file == nullptr) {
     fprintf(stderr, "Error: Could not open input file '%s'\n", path);
     return nullptr;
@@ -214,7 +214,7 @@ RasterImage* load_bmp(const char* path) {
   return image;
 }
 
-int save_bmp(const RasterImage* image, const char* path, const char* input_path) {
+int save_bmp(const RasterImage* image, const char* path, const InputOrigin* input) {
   // Checked before the file is touched: no size field may wrap.
   int64_t file_size = bmp_file_size(image);
   if (file_size < 0) {
@@ -222,12 +222,12 @@ int save_bmp(const RasterImage* image, const char* path, const char* input_path)
     return 0;
   }
   OutputFile output;
-  if (!open_output(&output, path, input_path)) {
+  if (!open_output(&output, path, input)) {
     fprintf(stderr, "Error: Could not open output file '%s'\n", path);
     return 0;
   }
-  int written = write_bmp(output.file, image, file_size);
-  // A stream buffers: a full disk may show only when it is flushed and closed.
+  int written = write_bmp(&output, image, file_size);
+  // Writes are buffered: a full disk may show only when the rest goes out.
   if (!close_output(&output, written)) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
     return 0;

@@ -33,7 +33,8 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
     return VORLIN_RESIZE_SAVE_FAILED;
   }
 
-  RasterImage* source = load_bmp(input);
+  InputOrigin origin = {input, {}};
+  RasterImage* source = load_bmp(input, &origin.identity);
   if (source == nullptr) {
     return VORLIN_RESIZE_LOAD_FAILED;
   }
@@ -48,7 +49,7 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
   }
 
   int32_t status = VORLIN_RESIZE_SAVE_FAILED;
-  if (save_bmp(result, output, input)) {
+  if (save_bmp(result, output, &origin)) {
     printf("Saved: %s (%dx%d, %d-bit)\n", output, result->width, result->height,
            result->bits_per_pixel);
     status = VORLIN_RESIZE_OK;

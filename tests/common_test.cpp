@@ -143,7 +143,7 @@ TEST(LittleEndian, AssemblesAndSplitsByteByByte) {
   EXPECT_EQ(out[1], 0xBE);
 }
 
-TEST(FileHelpers, ShortReadsAreZeroFilledAndFailedFlushesAreReported) {
+TEST(FileHelpers, ShortReadsAreZeroFilledAndSeeksReachTheirOffset) {
   std::string dir = make_temp_dir();
   std::string path = dir + "/three";
   write_file(path, {1, 2, 3});
@@ -158,16 +158,43 @@ TEST(FileHelpers, ShortReadsAreZeroFilledAndFailedFlushesAreReported) {
   EXPECT_EQ(fgetc(file), 2);
   fclose(file);
 
-  FILE* full = fopen("/dev/full", "wb");
-  ASSERT_NE(full, nullptr);
-  fputc('x', full);  // buffered: the failure shows only at the flush
-  EXPECT_EQ(close_written(full), 0);
+}
 
-  FILE* ok = fopen(path.c_str(), "wb");
-  ASSERT_NE(ok, nullptr);
-  fputc('x', ok);
-  EXPECT_EQ(close_written(ok), 1);
-  EXPECT_EQ(read_file(path), Bytes{'x'});
+TEST(FileHelpers, OpeningForReadingRefusesDirectoriesAndTellsFilesApart) {
+  std::string dir = make_temp_dir();
+  std::string path = dir + "/a";
+  write_file(path, {1});
+  write_file(dir + "/b", {1});
+  struct Row {
+    std::string path;
+    bool opens;
+    bool known;
+    bool same_as_a;
+  };
+  const Row rows[] = {
+      {path, true, true, true},
+      {dir + "/./a", true, true, true},
+      {dir + "/b", true, true, false},  // same bytes, another file
+      {dir, false, false, false},       // a directory opens on POSIX, but is refused
+      {dir + "/missing", false, false, false},
+#if !defined(_WIN32)
+      {"/dev/null", true, false, false},  // no regular file: nothing to compare
+#endif
+  };
+  FileIdentity a = {};
+  FILE* first = open_for_reading(path.c_str(), &a);
+  ASSERT_NE(first, nullptr);
+  fclose(first);
+  ASSERT_TRUE(a.known);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    FileIdentity identity = {true, 1, 1};
+    FILE* file = open_for_reading(row.path.c_str(), &identity);
+    EXPECT_EQ(file != nullptr, row.opens);
+    if (file != nullptr) fclose(file);
+    EXPECT_EQ(identity.known, row.known);
+    EXPECT_EQ(same_identity(identity, a), row.same_as_a);
+  }
 }
 
 }  // namespace

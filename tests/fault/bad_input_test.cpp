@@ -11,7 +11,10 @@
 #if defined(_WIN32)
 #include <direct.h>
 #else
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -198,8 +201,9 @@ TEST_F(BadInput, ResizerRowsGetTheirMessageAndKeepTheInput) {
   const ResizeCase rows[] = {
       {"full device", picture(24, 40, 40), "file", "full", 30, 30, 4,
        "Error: Could not write output file '{out}'\n"},
+      // A directory opens on POSIX but is refused as a file that cannot be.
       {"input is a directory", {}, "dir", "file", 4, 4, 2,
-       "Error: Not a valid BMP file (magic: 0x0000)\n"},
+       "Error: Could not open input file '{in}'\n"},
       {"output is a directory", picture(8, 4, 4), "file", "dir", 4, 4, 4,
        "Error: Could not open output file '{out}'\n"},
       {"output in a missing directory", picture(8, 4, 4), "file", "missing", 4, 4, 4,
@@ -413,7 +417,7 @@ TEST_F(BadInput, ErosionRowsGetTheirMessageAndKeepTheInput) {
       // A larger one fails at the row whose write has to flush the buffer.
       {"full device, large", picture(8, 100, 100), "file", "full", 1,
        "Saving: {out}\nError: Cannot write pixel data\n", false},
-      {"input is a directory", {}, "dir", "file", 1, "Error: Cannot read file header\n", false},
+      {"input is a directory", {}, "dir", "file", 1, "Error: Cannot open file '{in}'\n", false},
       {"output is a directory", picture(24, 4, 4), "file", "dir", 1,
        "Error: Cannot create output file '{out}'\n", false},
       {"output in a missing directory", picture(24, 4, 4), "file", "missing", 1,
@@ -796,6 +800,118 @@ TEST_F(BadInput, AnOutputNamingTheInputReplacesItOnlyWhenComplete) {
 #endif
 }
 
+// A hostile user who owns the picture swaps it with a link to a file of the
+// victim's, as fast as it can, while the victim resizes or erodes it in
+// place: the victim's file must never change, whatever the timing.
+TEST_F(BadInput, AnInPlaceCallRacedByALinkSwapReplacesNoOtherFile) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "needs Linux's exchanging rename";
+#else
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to act as two unprivileged users";
+  }
+  const uid_t attacker = 64101;
+  const uid_t victim = 64102;
+  const std::string shared = dir + "/shared";  // the attacker's, open to all
+  const std::string home = dir + "/home";      // the victim's
+  const std::string notes = home + "/notes.txt";
+  const std::string picture_path = shared + "/x.bmp";
+  const std::string swap = shared + "/swap";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chown(shared.c_str(), attacker, attacker), 0);
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), victim, victim), 0);
+  const Bytes secret = {'m', 'i', 'n', 'e', '\n'};
+  struct Row {
+    const char* name;
+    char module;  // 'r' resize, 'e' erode
+    uid_t as;     // the victim's user: root may write anything
+  };
+  const Row rows[] = {
+      {"resize, root", 'r', 0},
+      {"erode, root", 'e', 0},
+      {"resize, an unprivileged victim", 'r', victim},
+      {"erode, an unprivileged victim", 'e', victim},
+  };
+#if defined(VORLIN_EMULATED_TEST_RUN)
+  const int rounds = 300;
+#else
+  const int rounds = 3000;
+#endif
+  (void)resize_fn();  // loaded before the fork
+  (void)erode_fn();
+  for (const Row& row : rows) {
+    ++cases;
+    SCOPED_TRACE(row.name);
+    write_file(notes, secret);
+    ASSERT_EQ(chown(notes.c_str(), victim, victim), 0);
+    ASSERT_EQ(chmod(notes.c_str(), 0444), 0);
+    remove(picture_path.c_str());
+    remove(swap.c_str());
+    write_file(picture_path, picture(24, 8, 8));
+    ASSERT_EQ(chown(picture_path.c_str(), attacker, attacker), 0);
+    ASSERT_EQ(chmod(picture_path.c_str(), 0666), 0);
+    ASSERT_EQ(symlink(notes.c_str(), swap.c_str()), 0);
+    ASSERT_EQ(lchown(swap.c_str(), attacker, attacker), 0);
+
+    pid_t swapper = fork();
+    ASSERT_GE(swapper, 0);
+    if (swapper == 0) {
+      if (setgid(attacker) != 0 || setuid(attacker) != 0) _exit(2);
+      for (;;) {
+        syscall(SYS_renameat2, AT_FDCWD, picture_path.c_str(), AT_FDCWD, swap.c_str(),
+                2 /* RENAME_EXCHANGE */);
+      }
+    }
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    pid_t caller = fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+      int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      if (row.as != 0 && (setgid(row.as) != 0 || setuid(row.as) != 0)) _exit(2);
+      std::wstring wide = widen(picture_path);
+      int32_t done = 0;
+      for (int i = 0; i < rounds; ++i) {
+        int32_t status = row.module == 'r' ? resize_fn()(wide.c_str(), wide.c_str(), 8, 8)
+                                           : erode_fn()(wide.c_str(), wide.c_str(), 1);
+        done += status == 999 ? 1 : 0;
+      }
+      ssize_t sent = write(pipe_ends[1], &done, sizeof done);
+      _exit(sent == sizeof done ? 0 : 3);
+    }
+    close(pipe_ends[1]);
+    int32_t replaced = -1;
+    ssize_t got = read(pipe_ends[0], &replaced, sizeof replaced);
+    close(pipe_ends[0]);
+    int status = 0;
+    waitpid(caller, &status, 0);
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    EXPECT_EQ(got, static_cast<ssize_t>(sizeof replaced));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat st;
+    ASSERT_EQ(lstat(notes.c_str(), &st), 0);
+    EXPECT_TRUE(read_file(notes) == secret) << "the victim's file was replaced";
+    EXPECT_TRUE(S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0444 && st.st_uid == victim)
+        << "the victim's file changed";
+    EXPECT_EQ(list_dir(home), std::vector<std::string>{"notes.txt"});
+    // Root may carry the attacker's ownership over, so its calls do replace
+    // the picture; the unprivileged victim's cannot and are refused.
+    if (row.as == 0) {
+      EXPECT_GT(replaced, 0) << "no call ran in place";
+    } else {
+      EXPECT_EQ(replaced, 0);
+    }
+    printf("%s: %d rounds, %d replaced the picture\n", row.name, rounds, replaced);
+  }
+#endif
+}
+
 // ------------------------------------------------ streams flushed on return
 
 TEST_F(BadInput, EveryLineIsOutWhenTheStatusComesBack) {
@@ -879,7 +995,7 @@ TEST_F(BadInput, ProbeAnswersWhatIsStoredAndFailsOnWhatIsNotABmp) {
     std::string err;
   };
   const Row rows[] = {
-      {"input is a directory", {}, true, 1, 999, "Error: Cannot read file signature\n" + closing},
+      {"input is a directory", {}, true, 1, 999, "Error: Cannot open file '" + subdir + "'\n" + closing},
       {"signature BA", [] { Bytes b = picture(24, 2, 2); b[1] = 'A'; return b; }(), false, 1, 999,
        "Error: Invalid BMP file signature\n" + closing},
       {"width 0", picture(24, 0, 3), false, 2, 0, ""},
