@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "output_file.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 
@@ -586,8 +588,9 @@ TEST_F(BadInput, ErosionTruncatedFileNamesTheMissingPart) {
 #if !defined(_WIN32)
 // How the input reaches a module: as a regular file; through a FIFO fed as
 // fast as it is read; or through a FIFO fed a few bytes at a time while a
-// timer signal interrupts the reads that wait for them.
-enum class Feed { kFile, kFifo, kFifoInterrupted };
+// timer signal interrupts the reads that wait for them. Or the output leaves
+// through a FIFO drained slowly while the timer interrupts the writes.
+enum class Feed { kFile, kFifo, kFifoInterrupted, kFifoOutInterrupted };
 #endif
 
 TEST_F(BadInput, PipesAndInterruptedReadsGiveWhatTheFileGives) {
@@ -624,6 +627,7 @@ TEST_F(BadInput, PipesAndInterruptedReadsGiveWhatTheFileGives) {
       {"8 bits, 256 colours skipped", 'e', picture(8, 5, 3), false},
       {"24 bits, 108-byte header and a gap", 'e', with_header(24, 108, 5), false},
       {"24 bits, larger than a pipe holds", 'e', picture(24, 200, 120), false},
+      {"8 bits, a result larger than a pipe holds", 'e', picture(8, 600, 300), false},
       {"8 bits, cut in a row", 'e', cut(picture(8, 5, 3), 3), false},
       {"24 bits, offset beyond the end", 'e', picture(24, 4, 2, 0, 5000), false},
       {"8 bits, offset inside the palette, ahead", 'e', picture(8, 4, 3, 0, 60), false},
@@ -637,36 +641,56 @@ TEST_F(BadInput, PipesAndInterruptedReadsGiveWhatTheFileGives) {
     Bytes output;
   };
   long signals = 0;
-  auto run = [&](const Row& row, Feed feed) {
+  // The output FIFO takes a result larger than a pipe holds, so the writes
+  // wait for the slow reader and the timer interrupts them.
+  auto run = [&](const Row& row, Feed feed, bool large) {
     remove(output.c_str());
     FifoFeed fifo;
     if (feed == Feed::kFile) {
       write_file(input, row.file);
     } else if (feed == Feed::kFifo) {
       start_fifo_feed(&fifo, input, row.file, row.file.size(), 0);
-    } else {
+    } else if (feed == Feed::kFifoInterrupted) {
       // About 40 chunks, each after a pause of several timer periods.
       start_fifo_feed(&fifo, input, row.file, std::max<size_t>(61, row.file.size() / 40), 300);
       start_interrupting(100);
     }
+    FifoFeed drain;
+    if (feed == Feed::kFifoOutInterrupted) {
+      write_file(input, row.file);
+      start_fifo_drain(&drain, output, 4096, 300);
+      start_interrupting(100);
+    }
     Outcome o;
-    o.call = row.module == 'r'   ? resize(input, output, 4, 3)
+    o.call = row.module == 'r'   ? resize(input, output, large ? 500 : 4, large ? 300 : 3)
              : row.module == 'e' ? erode(input, output, 1)
                                  : probe(input, VORLIN_QUERY_WIDTH);
-    if (feed == Feed::kFifoInterrupted) signals += stop_interrupting();
-    if (feed != Feed::kFile) finish_fifo_feed(&fifo);
+    if (feed == Feed::kFifoInterrupted || feed == Feed::kFifoOutInterrupted) {
+      signals += stop_interrupting();
+    }
+    if (feed == Feed::kFifo || feed == Feed::kFifoInterrupted) finish_fifo_feed(&fifo);
+    if (feed == Feed::kFifoOutInterrupted) {
+      o.output = finish_fifo_drain(&drain);
+      // What came through, as the file would hold it; nothing if no output.
+      o.output_exists = !o.output.empty();
+      return o;
+    }
     o.output_exists = file_exists(output);
     if (o.output_exists) o.output = read_file(output);
     return o;
   };
   for (const Row& row : rows) {
-    Outcome file = run(row, Feed::kFile);
-    for (Feed feed : {Feed::kFifo, Feed::kFifoInterrupted}) {
+    for (Feed feed : {Feed::kFifo, Feed::kFifoInterrupted, Feed::kFifoOutInterrupted}) {
+      if (feed == Feed::kFifoOutInterrupted && row.module == 'p') continue;  // writes nothing
       ++cases;
       SCOPED_TRACE(std::string(row.name) +
-                   (feed == Feed::kFifo ? ", FIFO" : ", FIFO with interrupted reads"));
-      Outcome pipe = run(row, feed);
-      if (!row.behind) {
+                   (feed == Feed::kFifo              ? ", FIFO"
+                    : feed == Feed::kFifoInterrupted ? ", FIFO with interrupted reads"
+                                                     : ", output to a FIFO, interrupted writes"));
+      const bool large = feed == Feed::kFifoOutInterrupted;
+      Outcome file = run(row, Feed::kFile, large);
+      Outcome pipe = run(row, feed, large);
+      if (!row.behind || large) {
         EXPECT_EQ(pipe.call.status, file.call.status);
         EXPECT_EQ(pipe.call.out, file.call.out);
         EXPECT_EQ(pipe.call.err, file.call.err);
@@ -737,11 +761,14 @@ TEST_F(BadInput, AnOutputNamingTheInputReplacesItOnlyWhenComplete) {
       {"erode, a link to the input, disk full", 'e', far_link, 1200},
       {"resize, a second hard link", 'r', hard, 0},
   };
+  auto row_picture = [](char module) {
+    return module == 'r' ? picture(24, 4, 4) : picture(8, 40, 40);
+  };
   std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
   for (const Row& row : rows) {
     ++cases;
     SCOPED_TRACE(row.name);
-    const Bytes original = row.module == 'r' ? picture(24, 4, 4) : picture(8, 40, 40);
+    const Bytes original = row_picture(row.module);
     write_file(input, original);
     ASSERT_EQ(chmod(input.c_str(), 0640), 0);
     remove(output.c_str());
@@ -797,6 +824,96 @@ TEST_F(BadInput, AnOutputNamingTheInputReplacesItOnlyWhenComplete) {
   }
   std::signal(SIGXFSZ, SIG_DFL);
   remove(hard.c_str());
+
+  // What the file is stays: its owner and group (which root may set), its
+  // mode with the set-id bits, and an extended attribute.
+  if (geteuid() == 0) {
+    struct Keep {
+      char module;
+      mode_t mode;
+      uid_t uid;
+      gid_t gid;
+    };
+    const Keep keeps[] = {{'r', 06755, 1234, 4321}, {'e', 0640, 1234, 4321}, {'r', 0444, 0, 0},
+                          {'e', 02711, 0, 4321}};
+    for (const Keep& keep : keeps) {
+      ++cases;
+      SCOPED_TRACE(std::string("keeps ") + keep.module + " mode " + std::to_string(keep.mode));
+      write_file(input, row_picture(keep.module));
+      ASSERT_EQ(chown(input.c_str(), keep.uid, keep.gid), 0);
+      ASSERT_EQ(chmod(input.c_str(), keep.mode), 0);
+      ASSERT_EQ(setxattr(input.c_str(), "user.vorlin", "kept", 4, 0), 0);
+      struct stat before;
+      ASSERT_EQ(stat(input.c_str(), &before), 0);
+      Call run = keep.module == 'r' ? resize(input, input, 40, 40) : erode(input, input, 1);
+      EXPECT_EQ(run.status, keep.module == 'r' ? int32_t{VORLIN_RESIZE_OK} : int32_t{VORLIN_ERODE_OK});
+      struct stat st;
+      ASSERT_EQ(stat(input.c_str(), &st), 0);
+      EXPECT_NE(st.st_ino, before.st_ino) << "not replaced";
+      EXPECT_EQ(st.st_uid, keep.uid);
+      EXPECT_EQ(st.st_gid, keep.gid);
+      EXPECT_EQ(st.st_mode & 07777, keep.mode);
+      char value[16] = {};
+      EXPECT_EQ(getxattr(input.c_str(), "user.vorlin", value, sizeof value), 4);
+      EXPECT_STREQ(value, "kept");
+    }
+  }
+
+#if defined(__linux__)
+  // A call killed at any moment: the input is whole, old or new, and no new
+  // file is left beside it (it has no name until it replaces the input).
+  {
+    const Bytes original = picture(24, 600, 400);
+    std::mt19937 rng(20261209);
+    (void)resize_fn();  // loaded before the fork
+    for (int k = 0; k < 12; ++k) {
+      ++cases;
+      write_file(input, original);
+      const std::vector<std::string> names = list_dir(dir);
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        std::wstring wide = widen(input);
+        _exit(resize_fn()(wide.c_str(), wide.c_str(), 3000, 2000) == VORLIN_RESIZE_OK ? 0 : 1);
+      }
+      usleep(static_cast<useconds_t>(std::uniform_int_distribution<int>(0, 60000)(rng)));
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      SCOPED_TRACE("killed run " + std::to_string(k));
+      EXPECT_EQ(list_dir(dir), names) << "something was left beside the input";
+      const Bytes now = read_file(input);
+      EXPECT_TRUE(now == original || now.size() == 54 + 3000u * 3 * 2000) << now.size();
+    }
+  }
+#endif
+
+  // Another program replaces the input between the read and the write: the
+  // input's own path then names a file the call never read, which is left
+  // as it is rather than truncated and overwritten.
+  for (char module : {'r', 'e'}) {
+    ++cases;
+    SCOPED_TRACE(std::string("replaced meanwhile, ") + module);
+    write_file(input, row_picture(module));
+    const Bytes other = row_picture(module == 'r' ? 'e' : 'r');
+    const std::string stand_in = dir + "/other.bmp";
+    write_file(stand_in, other);
+    // The stand-in takes the input's name as the output opens: the FIFO's
+    // reader opens the output only after the pixels were read, so here a
+    // regular file's rename beforehand shows the same lookup.
+    FileIdentity identity = {};
+    FILE* opened = open_for_reading(input.c_str(), &identity);
+    ASSERT_NE(opened, nullptr);
+    fclose(opened);
+    ASSERT_EQ(rename(stand_in.c_str(), input.c_str()), 0);
+    InputOrigin origin = {input.c_str(), identity};
+    OutputFile out;
+    EXPECT_EQ(open_output(&out, input.c_str(), &origin), 0);
+    EXPECT_TRUE(read_file(input) == other) << "the other program's file changed";
+    EXPECT_EQ(list_dir(dir).size(), 3u);  // in.bmp, link.bmp, a-directory
+  }
 #endif
 }
 

@@ -450,6 +450,51 @@ void finish_fifo_feed(FifoFeed* feed) {
   unlink(feed->path.c_str());
 }
 
+void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, long pause_us) {
+  unlink(path.c_str());
+  if (mkfifo(path.c_str(), 0600) != 0) {
+    perror("mkfifo");
+    abort();
+  }
+  drain->path = path;
+  drain->drained = new Bytes();
+  Bytes* into = drain->drained;
+  sigset_t blocked, saved;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved);
+  drain->writer = new std::thread([path, chunk, pause_us, into] {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    std::vector<uint8_t> buffer(chunk);
+    for (;;) {
+      ssize_t got = read(fd, buffer.data(), chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      into->insert(into->end(), buffer.begin(), buffer.begin() + got);
+      if (pause_us > 0) usleep(static_cast<useconds_t>(pause_us));
+    }
+    close(fd);
+  });
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+Bytes finish_fifo_drain(FifoFeed* drain) {
+  std::thread* reader = static_cast<std::thread*>(drain->writer);
+  // A drain still waiting for a writer gets one, which leaves at once (a
+  // FIFO opened for both reading and writing does not wait on Linux).
+  int fd = open(drain->path.c_str(), O_RDWR | O_NONBLOCK);
+  if (fd >= 0) close(fd);
+  reader->join();
+  delete reader;
+  drain->writer = nullptr;
+  Bytes drained = *drain->drained;
+  delete drain->drained;
+  drain->drained = nullptr;
+  unlink(drain->path.c_str());
+  return drained;
+}
+
 namespace {
 std::atomic<long> signals_seen{0};
 void count_signal(int) { ++signals_seen; }

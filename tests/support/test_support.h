@@ -85,7 +85,8 @@ void* load_module_symbol(const char* module_path, const char* symbol);
 // the reader goes away early.
 struct FifoFeed {
   std::string path;
-  void* writer = nullptr;  // the feeding thread
+  void* writer = nullptr;   // the feeding (or draining) thread
+  Bytes* drained = nullptr;  // what a drain read
 };
 // Makes the FIFO at path (removing any file there) and starts feeding it.
 void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
@@ -93,6 +94,13 @@ void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes
 // Waits for the feeder (a FIFO no reader opened is opened once, so that it
 // ends) and removes the FIFO.
 void finish_fifo_feed(FifoFeed* feed);
+
+// The other direction: a FIFO at path read by a thread of its own, chunk
+// bytes at a time with a pause of pause_us after each, as a slow program
+// downstream would. finish_fifo_drain waits for the writer to close it
+// (opening it once if no writer did) and returns what came through.
+void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, long pause_us);
+Bytes finish_fifo_drain(FifoFeed* drain);
 
 // A timer signal every interval_us, handled without SA_RESTART, so that a
 // read blocked on a pipe returns EINTR. stop_interrupting returns how many
