@@ -60,6 +60,23 @@ inline void prefetch(const uint8_t* p) {
 #endif
 }
 
+inline const uint8_t* source_row(const ResampleRows& rows, int32_t y) {
+  if (rows.table != nullptr) {
+    return rows.table[y - rows.table_first];
+  }
+  return rows.source_base + static_cast<size_t>(y) * stride_of(rows.source);
+}
+
+inline uint8_t* result_row(const ResampleRows& rows, int32_t i) {
+  return rows.out + static_cast<size_t>(i - rows.strip.first) * stride_of(rows.result);
+}
+
+// The sampling path's band table and 2-bit plan.
+struct SampleScratch {
+  int32_t x0[kSampleBand];
+  TwoBitPlan plan;
+};
+
 // Output pixels per step of the gather, with one prefetch a step.
 constexpr int32_t kGatherStep = 16;
 
@@ -100,68 +117,57 @@ void gather_pixels(uint8_t* out, const uint8_t* row, int64_t row_bytes, const in
 
 // ----------------------------------------- 2, 8 and 16 bits, and fractions 0
 
-// Every row of one band. An output row that samples the same source row as
-// the row before it is that row again, so it is copied.
-void sample_band(const RasterImage* source, RasterImage* result, const ResampleKernelSet& set,
-                 const int32_t* x0, const TwoBitPlan* plan, Span band) {
+// The rows of one strip across one band. An output row that samples the
+// same source row as the row before it is that row again, so it is copied.
+void sample_band(const ResampleRows& rows, const ResampleKernelSet& set, const int32_t* x0,
+                 const TwoBitPlan* plan, Span band) {
+  const RasterImage* source = rows.source;
+  const RasterImage* result = rows.result;
   const uint32_t bits = result->bits_per_pixel;
   const size_t source_stride = stride_of(source);
-  const size_t result_stride = stride_of(result);
   const double scale_y = scale_of(source->height, result->height);
   // Bands start on whole bytes: kSampleBand is a multiple of 4.
   const size_t first = static_cast<size_t>(band.first) * bits / 8;
   const size_t bytes = (static_cast<size_t>(band.count) * bits + 7) / 8;
+  const int32_t end = rows.strip.first + rows.strip.count;
   int32_t previous = -1;
-  int32_t y0 = 0;  // row 0 samples source row 0
-  for (int32_t i = 0; i < result->height; ++i) {
+  int32_t y0 = static_cast<int32_t>(static_cast<double>(rows.strip.first) * scale_y);
+  for (int32_t i = rows.strip.first; i < end; ++i) {
     const int32_t next =
-        i + 1 < result->height ? static_cast<int32_t>(static_cast<double>(i + 1) * scale_y) : y0;
-    uint8_t* out = result->pixels + static_cast<size_t>(i) * result_stride + first;
-    const uint8_t* row = source->pixels + static_cast<size_t>(y0) * source_stride;
-    const uint8_t* ahead =
-        next != y0 ? source->pixels + static_cast<size_t>(next) * source_stride : nullptr;
+        i + 1 < end ? static_cast<int32_t>(static_cast<double>(i + 1) * scale_y) : y0;
+    uint8_t* out = result_row(rows, i) + first;
+    const uint8_t* row = source_row(rows, y0);
+    // The next row is asked for only where it is held (a whole image).
+    const uint8_t* ahead = next != y0 && rows.table == nullptr ? source_row(rows, next) : nullptr;
     if (y0 == previous) {
-      memcpy(out, out - result_stride, bytes);
+      memcpy(out, result_row(rows, i - 1) + first, bytes);
     } else if (bits == 2) {
       set.sample_two_bit(out, row, *plan, x0, band.count);
     } else {
       gather_pixels(out, row, static_cast<int64_t>(source_stride), x0, band.count, bits / 8, ahead);
     }
+
     previous = y0;
     y0 = next;
   }
 }
 
 // 2-, 8- and 16-bit images, and 24- and 32-bit ones whose every fraction is
-// 0: each output pixel is the source pixel at the truncated position. False
-// (nothing written) when the scratch cannot be allocated or a sample would
-// fall outside the source.
-bool sample_pixels(const RasterImage* source, RasterImage* result, const ResampleKernelSet& set) {
-  const double scale_x = scale_of(source->width, result->width);
-  const double scale_y = scale_of(source->height, result->height);
-  // Positions only grow with the index, so the last ones bound them all.
-  if (static_cast<int32_t>(static_cast<double>(result->width - 1) * scale_x) >= source->width ||
-      static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
-    return false;
-  }
-  const bool two_bit = result->bits_per_pixel == 2;
-  int32_t* x0 = static_cast<int32_t*>(malloc(kSampleBand * sizeof(int32_t)));
-  TwoBitPlan* plan = two_bit ? static_cast<TwoBitPlan*>(malloc(sizeof(TwoBitPlan))) : nullptr;
-  const bool ready = x0 != nullptr && (plan != nullptr || !two_bit);
-  const int64_t source_stride = row_size(source->width, source->bits_per_pixel);
-  for (Span band = next_span({0, 0}, result->width, kSampleBand); ready && band.count > 0;
-       band = next_span(band, result->width, kSampleBand)) {
+// 0: each output pixel is the source pixel at the truncated position.
+void sample_pixels(const ResampleRows& rows, const ResampleKernelSet& set, SampleScratch* s) {
+  const double scale_x = scale_of(rows.source->width, rows.result->width);
+  const int32_t width = rows.result->width;
+  const int64_t source_stride = row_size(rows.source->width, rows.source->bits_per_pixel);
+  for (Span band = next_span({0, 0}, width, kSampleBand); band.count > 0;
+       band = next_span(band, width, kSampleBand)) {
     for (int32_t k = 0; k < band.count; ++k) {
-      x0[k] = static_cast<int32_t>(sample_x(band, k, scale_x));
+      s->x0[k] = static_cast<int32_t>(sample_x(band, k, scale_x));
     }
-    if (two_bit) {
-      set.plan_two_bit(plan, x0, band.count, source_stride);
+    if (rows.result->bits_per_pixel == 2) {
+      set.plan_two_bit(&s->plan, s->x0, band.count, source_stride);
     }
-    sample_band(source, result, set, x0, plan, band);
+    sample_band(rows, set, s->x0, &s->plan, band);
   }
-  free(plan);
-  free(x0);
-  return ready;
 }
 
 // ---------------------------------------------------------- 24 and 32 bits
@@ -203,10 +209,11 @@ inline RowSample sample_row(int32_t i, double scale_y) {
   return {y0, fy, 1.0 - fy};
 }
 
-// What one 24- or 32-bit call works with.
+// What one 24- or 32-bit strip works with.
 struct BlendJob {
   const RasterImage* source;
-  RasterImage* result;
+  const RasterImage* result;
+  const ResampleRows* rows;
   const ResampleKernelSet* set;
   int32_t channels;
   int64_t source_stride;
@@ -327,15 +334,18 @@ inline void put_edge_value(uint16_t* h, uint32_t c00, uint32_t c10, const BlendS
   *h = static_cast<uint16_t>(c00 * (s.weight[k] & 0xFFFFu) + c10 * (s.weight[k] >> 16));
 }
 
-// Columns interior .. count - 1 of source row y, whose right samples lie
-// past the row's end (and read 0): through the bounds-checked accessors.
+// Columns interior .. count - 1 of a source row, whose right samples lie
+// past the row's end (and read 0): through the bounds-checked accessors, on
+// a one-row image that is that row.
 template <class H>
 void blend_edge_columns(H* h, const BlendJob& job, const BlendScratch<H>& s, int32_t interior,
-                        int32_t count, int32_t y) {
+                        int32_t count, const uint8_t* row) {
+  const RasterImage line = {const_cast<uint8_t*>(row), job.source->width, 1,
+                            job.source->bits_per_pixel, nullptr, 0};
   for (int32_t k = interior; k < count; ++k) {
     const int32_t x0 = s.x0[k];
-    const uint32_t s0 = get_pixel(job.source, x0, y);
-    const uint32_t s1 = x0 < job.source->width ? get_pixel(job.source, x0 + 1, y) : 0;
+    const uint32_t s0 = get_pixel(&line, x0, 0);
+    const uint32_t s1 = x0 < job.source->width ? get_pixel(&line, x0 + 1, 0) : 0;
     H* values = h + static_cast<size_t>(k) * static_cast<size_t>(job.channels);
     for (int32_t ch = 0; ch < job.channels; ++ch) {
       const uint32_t shift = 8u * static_cast<uint32_t>(ch);
@@ -370,10 +380,9 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
   if (y >= job.source->height) {
     memset(h, 0, sizeof(H) * static_cast<size_t>(count) * static_cast<size_t>(job.channels));
   } else {
-    const uint8_t* row =
-        job.source->pixels + static_cast<size_t>(y) * static_cast<size_t>(job.source_stride);
+    const uint8_t* row = source_row(*job.rows, y);
     blend_columns_of(*job.set, h, row, c);
-    blend_edge_columns(h, job, *s, c.interior, count, y);
+    blend_edge_columns(h, job, *s, c.interior, count, row);
   }
   return h;
 }
@@ -394,15 +403,14 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
                     int32_t i) {
   const RowSample r = sample_row(i, job.scale_y);
   const size_t channels = static_cast<size_t>(job.channels);
-  uint8_t* out = job.result->pixels + static_cast<size_t>(i) * job.result_stride +
-                 static_cast<size_t>(band.first) * channels;
+  uint8_t* out = result_row(*job.rows, i) + static_cast<size_t>(band.first) * channels;
   if (r.y0 >= job.source->height) {
     // Never for a result row (i < the new height keeps sy below the
-    // source's height); should it happen, the reference stays exact.
-    resample_span_reference(job.source, job.result, i, band.first, band.first + band.count);
+    // source's height); should it happen, every sample reads 0, as in the
+    // reference.
+    memset(out, 0, static_cast<size_t>(band.count) * channels);
   } else if (r.fy == 0.0 && s->whole) {
-    const uint8_t* row =
-        job.source->pixels + static_cast<size_t>(r.y0) * static_cast<size_t>(job.source_stride);
+    const uint8_t* row = source_row(*job.rows, r.y0);
     gather_pixels(out, row, job.source_stride, s->x0, band.count,
                   static_cast<uint32_t>(job.channels), nullptr);
   } else {
@@ -413,66 +421,116 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
   }
 }
 
-// The whole 24- or 32-bit result, strip by strip, band by band. False
-// (nothing written) when the scratch cannot be allocated.
+// One strip of a 24- or 32-bit result, band by band.
 template <class H>
-bool blend_pixels(const BlendJob& job) {
-  BlendScratch<H>* s = static_cast<BlendScratch<H>*>(malloc(sizeof(BlendScratch<H>)));
-  if (s == nullptr) {
-    return false;
-  }
+void blend_strip(const BlendJob& job, BlendScratch<H>* s) {
   const int32_t width = job.result->width;
-  const int32_t height = job.result->height;
   const int32_t columns = static_cast<int32_t>(BlendScratch<H>::kColumns);
-  const int64_t rows = kStripRows * (1 + int64_t{height} / job.source->height);
-  const int32_t strip_rows = static_cast<int32_t>(rows < height ? rows : height);
-  for (Span strip = next_span({0, 0}, height, strip_rows); strip.count > 0;
-       strip = next_span(strip, height, strip_rows)) {
-    for (Span band = next_span({0, 0}, width, columns); band.count > 0;
-         band = next_span(band, width, columns)) {
-      const BlendColumns c = fill_band(s, job, band);
-      s->held_y[0] = -1;
-      s->held_y[1] = -1;
-      for (int32_t i = strip.first; i < strip.first + strip.count; ++i) {
-        blend_band_row(s, job, c, band, i);
-      }
+  const Span strip = job.rows->strip;
+  for (Span band = next_span({0, 0}, width, columns); band.count > 0;
+       band = next_span(band, width, columns)) {
+    const BlendColumns c = fill_band(s, job, band);
+    s->held_y[0] = -1;
+    s->held_y[1] = -1;
+    for (int32_t i = strip.first; i < strip.first + strip.count; ++i) {
+      blend_band_row(s, job, c, band, i);
     }
   }
-  free(s);
-  return true;
 }
 
 }  // namespace
 
-bool resample_pixels_with(const RasterImage* source, RasterImage* result,
-                          const ResampleKernelSet& set) {
-  if (!kExactDoubles || source->width < 1 || source->height < 1 || source->pixels == nullptr ||
-      source->bits_per_pixel != result->bits_per_pixel) {
-    return false;
-  }
+ResampleMode resample_mode(const RasterImage* source, const RasterImage* result) {
   const uint16_t bits = result->bits_per_pixel;
-  if (bits != 2 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    return false;
+  if (!kExactDoubles || source->width < 1 || source->height < 1 ||
+      source->bits_per_pixel != bits ||
+      (bits != 2 && bits != 8 && bits != 16 && bits != 24 && bits != 32)) {
+    return ResampleMode::kDecline;
   }
-  const Fractions x = bits >= 24
-                          ? fractions_of(result->width, scale_of(source->width, result->width))
-                          : Fractions::kZero;
-  const Fractions y = bits < 24 || x == Fractions::kOther
-                          ? x
-                          : fractions_of(result->height, scale_of(source->height, result->height));
+  const double scale_x = scale_of(source->width, result->width);
+  const double scale_y = scale_of(source->height, result->height);
+  // Positions only grow with the index, so the last ones bound them all.
+  if (static_cast<int32_t>(static_cast<double>(result->width - 1) * scale_x) >= source->width ||
+      static_cast<int32_t>(static_cast<double>(result->height - 1) * scale_y) >= source->height) {
+    return ResampleMode::kDecline;
+  }
+  const Fractions x = bits >= 24 ? fractions_of(result->width, scale_x) : Fractions::kZero;
+  const Fractions y =
+      bits < 24 || x == Fractions::kOther ? x : fractions_of(result->height, scale_y);
   // With every fraction 0 each output pixel is its source pixel, bytes and
   // all: the blend of the reference reduces to c00 (c00 1 + c10 0 = c00).
   if (bits < 24 || (x == Fractions::kZero && y == Fractions::kZero)) {
-    return sample_pixels(source, result, set);
+    return ResampleMode::kSample;
   }
-  const BlendJob job = {source,
-                        result,
+  return x != Fractions::kOther && y != Fractions::kOther ? ResampleMode::kSixteenths
+                                                          : ResampleMode::kDoubles;
+}
+
+void source_rows_of(const RasterImage* source, const RasterImage* result, ResampleMode mode,
+                    int32_t i, int32_t* first, int32_t* second) {
+  const RowSample r = sample_row(i, scale_of(source->height, result->height));
+  *first = r.y0;
+  // A blend reads the row below only where it weighs something.
+  *second = mode != ResampleMode::kSample && r.fy != 0.0 ? r.y0 + 1 : -1;
+}
+
+struct ResampleScratch {
+  SampleScratch sample;
+  BlendScratch<double> doubles;
+  BlendScratch<uint16_t> sixteenths;
+};
+
+ResampleScratch* new_resample_scratch() {
+  return static_cast<ResampleScratch*>(malloc(sizeof(ResampleScratch)));
+}
+
+void free_resample_scratch(ResampleScratch* scratch) { free(scratch); }
+
+void resample_rows_with(const ResampleRows& rows, ResampleMode mode, const ResampleKernelSet& set,
+                        ResampleScratch* scratch) {
+  if (mode == ResampleMode::kSample) {
+    sample_pixels(rows, set, &scratch->sample);
+    return;
+  }
+  const BlendJob job = {rows.source,
+                        rows.result,
+                        &rows,
                         &set,
-                        result->bits_per_pixel / 8,
-                        row_size(source->width, source->bits_per_pixel),
-                        stride_of(result),
-                        scale_of(source->width, result->width),
-                        scale_of(source->height, result->height)};
-  return x != Fractions::kOther && y != Fractions::kOther ? blend_pixels<uint16_t>(job)
-                                                          : blend_pixels<double>(job);
+                        rows.result->bits_per_pixel / 8,
+                        row_size(rows.source->width, rows.source->bits_per_pixel),
+                        stride_of(rows.result),
+                        scale_of(rows.source->width, rows.result->width),
+                        scale_of(rows.source->height, rows.result->height)};
+  if (mode == ResampleMode::kSixteenths) {
+    blend_strip(job, &scratch->sixteenths);
+  } else {
+    blend_strip(job, &scratch->doubles);
+  }
+}
+
+bool resample_pixels_with(const RasterImage* source, RasterImage* result,
+                          const ResampleKernelSet& set) {
+  const ResampleMode mode = source->pixels == nullptr ? ResampleMode::kDecline
+                                                      : resample_mode(source, result);
+  ResampleScratch* scratch = mode != ResampleMode::kDecline ? new_resample_scratch() : nullptr;
+  if (scratch == nullptr) {
+    return false;
+  }
+  const int32_t height = result->height;
+  // Sampling walks every row within each band; a blend keeps strips of rows
+  // in cache while every band fills its part.
+  int64_t rows = height;
+  if (mode != ResampleMode::kSample) {
+    rows = kStripRows * (1 + int64_t{height} / source->height);
+  }
+  const int32_t strip_rows = static_cast<int32_t>(rows < height ? rows : height);
+  for (Span strip = next_span({0, 0}, height, strip_rows); strip.count > 0;
+       strip = next_span(strip, height, strip_rows)) {
+    const ResampleRows part = {source,  result,  strip,
+                               source->pixels, nullptr, 0,
+                               result->pixels + static_cast<size_t>(strip.first) * stride_of(result)};
+    resample_rows_with(part, mode, set, scratch);
+  }
+  free_resample_scratch(scratch);
+  return true;
 }
