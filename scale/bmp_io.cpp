@@ -106,36 +106,27 @@ int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
   return 1;
 }
 
-// The pixel array from the pixel data offset. Returns 0 only when it cannot
-// be allocated, which includes every size no array can have.
-int read_pixels(FILE* file, RasterImage* image, const BmpHeader& header) {
+}  // namespace
+
+int read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place) {
   // Zero-sized images are refused here as well: there is nothing to resample.
   int64_t size = pixel_array_size(image->width, image->height, image->bits_per_pixel);
   if (size > 0) {
     image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(size), 1));
   }
   if (image->pixels == nullptr) {
+    fputs("Error: Memory allocation failed for image data\n", stderr);
     return 0;
-  }
-  // Where the reads before this one left the stream: after the headers,
-  // or after the palette.
-  uint64_t position = kHeadersSize;
-  if (image->palette != nullptr) {
-    position =
-        palette_offset(header) + static_cast<uint64_t>(image->palette_count) * kPaletteEntrySize;
   }
   // Missing pixel bytes stay 0 (calloc); a short read is not an error here,
   // nor is an offset a stream that cannot seek has already passed.
-  if (reach_offset(file, header.pixel_data_offset, position)) {
+  if (reach_offset(file, place.pixel_data_offset, place.position)) {
     (void)read_fully(file, image->pixels, static_cast<size_t>(size));
   }
   return 1;
 }
 
-// Everything load_bmp does between opening and closing the file. Each check
-// and allocation runs only while every earlier one passed; the first that
-// fails leaves its message, and one path prints it and releases the image.
-RasterImage* read_bmp(FILE* file) {
+RasterImage* read_bmp_head(FILE* file, BmpPlace* place) {
   char failure[64] = "";
   RasterImage* image = nullptr;
   BmpHeader header = {};
@@ -161,8 +152,6 @@ RasterImage* read_bmp(FILE* file) {
         snprintf(failure, sizeof failure, "Error: Memory allocation failed\n");
       } else if (header.bits_per_pixel <= 8 && !read_palette(file, image, header)) {
         snprintf(failure, sizeof failure, "Error: Memory allocation failed for color table\n");
-      } else if (!read_pixels(file, image, header)) {
-        snprintf(failure, sizeof failure, "Error: Memory allocation failed for image data\n");
       }
     }
   }
@@ -171,12 +160,34 @@ RasterImage* read_bmp(FILE* file) {
     free_image(image);
     return nullptr;
   }
+  // Where the reads so far left the stream: after the headers, or after the
+  // palette.
+  place->pixel_data_offset = header.pixel_data_offset;
+  place->position = kHeadersSize;
+  if (image->palette != nullptr) {
+    place->position =
+        palette_offset(header) + static_cast<uint64_t>(image->palette_count) * kPaletteEntrySize;
+  }
   return image;
 }
 
-// The header fields, one write each, then the palette and the pixel array.
-// Returns 1 when every write was accepted.
-int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
+namespace {
+
+// Everything load_bmp does between opening and closing the file: the head,
+// then the pixels, whose allocation failure is the last message it can have.
+RasterImage* read_bmp(FILE* file) {
+  BmpPlace place = {};
+  RasterImage* image = read_bmp_head(file, &place);
+  if (image != nullptr && !read_bmp_pixels(file, image, place)) {
+    free_image(image);
+    image = nullptr;
+  }
+  return image;
+}
+
+}  // namespace
+
+int write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size) {
   uint32_t pixel_bytes =
       static_cast<uint32_t>(pixel_array_size(image->width, image->height, image->bits_per_pixel));
   uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
@@ -195,10 +206,17 @@ int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
   if (ok && image->palette != nullptr) {
     ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count);
   }
-  if (ok) {
-    ok = write_output(file, image->pixels, pixel_bytes);
-  }
   return ok;
+}
+
+namespace {
+
+// The head, then the pixel array. Returns 1 when every write was accepted.
+int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
+  const int64_t pixel_bytes =
+      pixel_array_size(image->width, image->height, image->bits_per_pixel);
+  return write_bmp_head(file, image, file_size) &&
+         write_output(file, image->pixels, static_cast<size_t>(pixel_bytes));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #ifndef VORLIN_SCALE_BMP_IO_H
 #define VORLIN_SCALE_BMP_IO_H
 
+#include <cstdio>
+
 #include "output_file.h"
 #include "raster_image.h"
 
@@ -22,5 +24,27 @@ RasterImage* load_bmp(const char* path, FileIdentity* identity = nullptr);
 // result replaces it only once complete, and a failed write leaves it as it
 // was (see open_output).
 int save_bmp(const RasterImage* image, const char* path, const InputOrigin* input = nullptr);
+
+// Where a file's pixel array starts, and how far the reads before it went.
+struct BmpPlace {
+  uint32_t pixel_data_offset;
+  uint64_t position;
+};
+
+// What load_bmp reads before the pixels: the headers, checked, and the
+// palette of a 2- or 8-bit image. Returns the record with its palette and no
+// pixels, with place filled in, or null after printing the same message as
+// load_bmp (the file stays open either way).
+RasterImage* read_bmp_head(FILE* file, BmpPlace* place);
+
+// The pixel array, read from the pixel data offset as load_bmp reads it.
+// Returns 1, or 0 after printing the image-data allocation message (also for
+// every size no array can have).
+int read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place);
+
+// What save_bmp writes before the pixels: the header fields, then the
+// palette. file_size is bmp_file_size(image). Returns 1 when every write was
+// accepted.
+int write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size);
 
 #endif  // VORLIN_SCALE_BMP_IO_H

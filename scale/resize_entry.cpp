@@ -1,12 +1,11 @@
 // BMPResizers, the one export of VorlinScale: converts the paths, checks the
-// requested size, loads, resamples, saves, releases, and maps the outcome to
-// the module's status codes. Errors go to standard error, progress to
+// requested size, resizes with the rows streamed (one choice of kernel set
+// for the call), and maps the outcome to the module's status codes. Errors go to standard error, progress to
 // standard output.
 #include <cstdio>
 
-#include "bmp_io.h"
 #include "path_convert.h"
-#include "raster_image.h"
+#include "resize_stream.h"
 #include "vorlin/vorlin.h"
 
 namespace {
@@ -33,30 +32,13 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
     return VORLIN_RESIZE_SAVE_FAILED;
   }
 
-  InputOrigin origin = {input, {}};
-  RasterImage* source = load_bmp(input, &origin.identity);
-  if (source == nullptr) {
-    return VORLIN_RESIZE_LOAD_FAILED;
+  switch (resize_streamed(input, output, width, height, best_resample_kernel_set())) {
+    case ResizeOutcome::kSaved: return VORLIN_RESIZE_OK;
+    case ResizeOutcome::kLoadFailed: return VORLIN_RESIZE_LOAD_FAILED;
+    case ResizeOutcome::kCreateFailed: return VORLIN_RESIZE_CREATE_FAILED;
+    case ResizeOutcome::kSaveFailed: break;
   }
-  printf("Loaded: %s (%dx%d, %d-bit)\n", input, source->width, source->height,
-         source->bits_per_pixel);
-  printf("Resizing to: %dx%d\n", width, height);
-
-  RasterImage* result = resample_image(source, width, height);
-  if (result == nullptr) {
-    free_image(source);
-    return VORLIN_RESIZE_CREATE_FAILED;
-  }
-
-  int32_t status = VORLIN_RESIZE_SAVE_FAILED;
-  if (save_bmp(result, output, &origin)) {
-    printf("Saved: %s (%dx%d, %d-bit)\n", output, result->width, result->height,
-           result->bits_per_pixel);
-    status = VORLIN_RESIZE_OK;
-  }
-  free_image(source);
-  free_image(result);
-  return status;
+  return VORLIN_RESIZE_SAVE_FAILED;
 }
 
 }  // namespace

@@ -166,26 +166,31 @@ bool failed_fopen(const FaultRun& log, int ordinal) {
 }
 
 // BMPResizers: module allocations in order are the two path temporaries,
-// then the source's record, palette (2 and 8 bits only) and pixels, then
-// the same three for the result; fopen 0 is the input, fopen 1 the output.
+// then the source's record, palette (2 and 8 bits only), ring of source rows
+// and the ring's row numbers, then the result's record, its strip of rows,
+// the strip's table of source rows and the resampler's scratch (every block
+// before the output is opened); fopen 0 is the input. The blocks of one step
+// are all asked for before they are checked, so one message stands for them.
 Expected resize_model(const FaultRun& log, const Outcome& clean, bool palette,
                       const std::string& input, const std::string& output) {
   std::string in = failed_module(log, 0) ? "" : input;
   std::string out = failed_module(log, 1) ? "" : output;
   int next = 2;
   auto fails_next = [&](bool present) { return present && failed_module(log, next++); };
+  auto any_fails = [&](int blocks) {
+    bool failed = false;
+    for (int b = 0; b < blocks; ++b) failed = fails_next(true) || failed;
+    return failed;
+  };
   if (in.empty() || failed_fopen(log, 0)) {
     return {2, "", "Error: Could not open input file '" + in + "'\n", false, 0};
   }
   if (fails_next(true)) return {2, "", "Error: Memory allocation failed\n", false, 0};
   if (fails_next(palette)) return {2, "", "Error: Memory allocation failed for color table\n", false, 0};
-  if (fails_next(true)) return {2, "", "Error: Memory allocation failed for image data\n", false, 0};
+  if (any_fails(2)) return {2, "", "Error: Memory allocation failed for image data\n", false, 0};
   std::string progress = first_lines(clean.out, 2);  // the loaded and resizing lines
   if (fails_next(true)) return {3, progress, "Error: Memory allocation failed\n", false, 0};
-  if (fails_next(palette)) {
-    return {3, progress, "Error: Memory allocation failed for color table\n", false, 0};
-  }
-  if (fails_next(true)) {
+  if (any_fails(3)) {
     return {3, progress, "Error: Memory allocation failed for image data\n", false, 0};
   }
   // The output is opened without allocating: no failure reaches it.

@@ -1,0 +1,365 @@
+// resize_streamed and resize_whole. A streamed call holds the source's
+// palette, a ring of source rows, one strip of result rows, the strip's table
+// of source rows and the resampler's scratch: every block is sized by the
+// widths (about 1 MiB in all), and all of them are had before the output is
+// opened, so a failed allocation never touches the output.
+#include "resize_stream.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bmp_io.h"
+#include "file_io.h"
+#include "output_file.h"
+#include "raster_image.h"
+#include "resample_fast.h"
+
+namespace {
+
+// Source rows held at once, and result rows made at once: what the rows of
+// one strip need in cache.
+constexpr int64_t kRingBytes = 640 * 1024;
+constexpr int64_t kStripBytes = 384 * 1024;
+// Source rows one strip may span (its table's entries).
+constexpr int32_t kTableRows = 4096;
+// A gap between two rows the result needs is read through when shorter than
+// this, and sought over on a file that can seek when longer.
+constexpr int64_t kSeekGap = 64 * 1024;
+
+const char kImageDataFailed[] = "Error: Memory allocation failed for image data\n";
+
+// The source's rows as the stream gives them, in file order.
+struct RowReader {
+  FILE* file;
+  uint32_t pixel_data_offset;
+  size_t stride;
+  int32_t next;    // the first row not read or passed yet
+  bool reachable;  // false: the pixel offset could not be reached, so every row reads 0
+  bool seekable;   // false once a seek failed (a pipe): gaps are read through
+};
+
+// Reads source row y (at or after reader->next) into into; bytes the file
+// does not have read as 0. The rows before it are passed over.
+void read_row(RowReader* reader, int32_t y, uint8_t* into) {
+  if (!reader->reachable) {
+    memset(into, 0, reader->stride);
+    return;
+  }
+  const int64_t gap = int64_t{y - reader->next} * static_cast<int64_t>(reader->stride);
+  bool passed = gap == 0;
+  if (!passed && reader->seekable && gap >= kSeekGap) {
+    const uint64_t at = uint64_t{reader->pixel_data_offset} + uint64_t(y) * reader->stride;
+    passed = seek_from_start(reader->file, at) != 0;
+    reader->seekable = passed;
+  }
+  for (int32_t row = reader->next; !passed && row < y; ++row) {
+    (void)read_or_zero(reader->file, into, reader->stride);
+  }
+  (void)read_or_zero(reader->file, into, reader->stride);
+  reader->next = y + 1;
+}
+
+// Everything a streamed call holds. Released by release_call.
+struct StreamCall {
+  FILE* input;
+  RasterImage* source;  // the headers and palette; no pixels
+  RasterImage* result;  // its size and depth
+  bool shares_palette;  // the result's palette is the source's
+  uint8_t* ring;        // ring_rows source rows
+  int32_t* ring_y;      // the source row each ring slot holds, -1 for none
+  int32_t ring_rows;
+  uint8_t* strip;  // strip_rows result rows
+  int32_t strip_rows;
+  const uint8_t** table;  // the strip's source rows, by row - table_first
+  ResampleScratch* scratch;
+  ResampleMode mode;
+  RowReader reader;
+};
+
+void release_call(StreamCall* call) {
+  if (call->input != nullptr) fclose(call->input);
+  if (call->shares_palette) call->result->palette = nullptr;
+  free_image(call->result);
+  free_image(call->source);
+  free(call->ring);
+  free(call->ring_y);
+  free(call->strip);
+  free(call->table);
+  free_resample_scratch(call->scratch);
+}
+
+int32_t clamp_rows(int64_t budget, int64_t stride, int32_t least, int32_t most) {
+  int64_t rows = budget / stride;
+  if (rows < least) rows = least;
+  if (rows > most) rows = most;
+  return static_cast<int32_t>(rows);
+}
+
+// The ring, sized by the source's row: what loading allocates. False after
+// the image-data message.
+bool allocate_ring(StreamCall* call) {
+  const int64_t stride = row_size(call->source->width, call->source->bits_per_pixel);
+  // A result row reads two source rows at the most.
+  call->ring_rows = clamp_rows(kRingBytes, stride, 2, call->source->height);
+  call->ring = static_cast<uint8_t*>(malloc(static_cast<size_t>(stride) * static_cast<size_t>(call->ring_rows)));
+  call->ring_y = static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(call->ring_rows)));
+  if (call->ring == nullptr || call->ring_y == nullptr) {
+    fputs(kImageDataFailed, stderr);
+    return false;
+  }
+  for (int32_t k = 0; k < call->ring_rows; ++k) call->ring_y[k] = -1;
+  return true;
+}
+
+// The result record, the strip, its table and the scratch: what creating the
+// result allocates. False after the message of the block that failed.
+bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
+  call->result = new_raster_record(new_width, new_height, call->source->bits_per_pixel);
+  if (call->result == nullptr) {
+    fputs("Error: Memory allocation failed\n", stderr);
+    return false;
+  }
+  if (call->source->palette != nullptr && call->source->palette_count > 0) {
+    call->result->palette = call->source->palette;
+    call->result->palette_count = call->source->palette_count;
+    call->shares_palette = true;
+  }
+  // The whole file must stay describable by its 32-bit size fields.
+  const int64_t stride = row_size(new_width, call->result->bits_per_pixel);
+  if (pixel_array_size(new_width, new_height, call->result->bits_per_pixel) <= 0 ||
+      bmp_file_size(call->result) < 0) {
+    fputs(kImageDataFailed, stderr);
+    return false;
+  }
+  call->strip_rows = clamp_rows(kStripBytes, stride, 1, new_height);
+  call->strip = static_cast<uint8_t*>(malloc(static_cast<size_t>(stride) * static_cast<size_t>(call->strip_rows)));
+  call->table = static_cast<const uint8_t**>(malloc(sizeof(uint8_t*) * kTableRows));
+  call->scratch = new_resample_scratch();
+  if (call->strip == nullptr || call->table == nullptr || call->scratch == nullptr) {
+    fputs(kImageDataFailed, stderr);
+    return false;
+  }
+  return true;
+}
+
+// The next strip from result row first: as many rows as the strip holds,
+// whose source rows fit the ring and the table.
+Span next_strip(const StreamCall* call, int32_t first) {
+  const int32_t height = call->source->height;
+  int32_t count = 0;
+  int32_t distinct = 0;
+  int32_t last = -1;  // the last distinct source row counted
+  int32_t lowest = -1;
+  for (int32_t i = first; i < call->result->height && count < call->strip_rows; ++i) {
+    int32_t a = 0;
+    int32_t b = 0;
+    source_rows_of(call->source, call->result, call->mode, i, &a, &b);
+    const int32_t rows[2] = {a, b};
+    int32_t added = 0;
+    int32_t top = last;
+    for (int32_t y : rows) {
+      if (y > top && y < height) {
+        ++added;
+        top = y;
+      }
+    }
+    if (lowest < 0) lowest = a;
+    if (count > 0 && (distinct + added > call->ring_rows || top - lowest >= kTableRows)) {
+      break;
+    }
+    distinct += added;
+    last = top;
+    ++count;
+  }
+  return {first, count};
+}
+
+// Fills the ring with the source rows strip reads, and the table with where
+// they are. Rows the previous strip read again come from its slots (a pipe
+// cannot go back); the others are read from the stream.
+void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
+  const size_t stride = call->reader.stride;
+  const int32_t height = call->source->height;
+  int32_t a = 0;
+  int32_t b = 0;
+  source_rows_of(call->source, call->result, call->mode, strip.first, &a, &b);
+  *table_first = a;
+  int32_t slot = 0;
+  int32_t last = -1;
+  int32_t span_end = 0;  // the first table entry not set yet
+  for (int32_t i = strip.first; i < strip.first + strip.count; ++i) {
+    source_rows_of(call->source, call->result, call->mode, i, &a, &b);
+    const int32_t rows[2] = {a, b};
+    for (int32_t y : rows) {
+      if (y <= last || y >= height) continue;
+      for (int32_t t = span_end; t <= y - *table_first; ++t) call->table[t] = nullptr;
+      span_end = y - *table_first + 1;
+      uint8_t* into = call->ring + static_cast<size_t>(slot) * stride;
+      if (y < call->reader.next) {
+        // Held from the previous strip, in a slot at or after this one.
+        for (int32_t k = slot; k < call->ring_rows; ++k) {
+          if (call->ring_y[k] == y) {
+            if (k != slot) memmove(into, call->ring + static_cast<size_t>(k) * stride, stride);
+            break;
+          }
+        }
+      } else {
+        read_row(&call->reader, y, into);
+      }
+      call->ring_y[slot] = y;
+      call->table[y - *table_first] = into;
+      ++slot;
+      last = y;
+    }
+  }
+  for (int32_t k = slot; k < call->ring_rows; ++k) call->ring_y[k] = -1;
+}
+
+// Every strip of the result, made and written. False when a write failed.
+bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet& set) {
+  const size_t stride = static_cast<size_t>(row_size(call->result->width, call->result->bits_per_pixel));
+  bool ok = true;
+  for (Span strip = next_strip(call, 0); ok && strip.count > 0;
+       strip = next_strip(call, strip.first + strip.count)) {
+    int32_t table_first = 0;
+    load_strip(call, strip, &table_first);
+    // The kernels write the pixels only: the padding, and a 2-bit row's
+    // unused low bits, stay as the zero-filled result of the pipeline has them.
+    memset(call->strip, 0, stride * static_cast<size_t>(strip.count));
+    const ResampleRows rows = {call->source, call->result, strip,      nullptr,
+                               call->table,  table_first,  call->strip};
+    resample_rows_with(rows, call->mode, set, call->scratch);
+    ok = write_output(output, call->strip, stride * static_cast<size_t>(strip.count)) != 0;
+  }
+  return ok;
+}
+
+void print_loaded(const char* input, const RasterImage* source, int32_t new_width,
+                  int32_t new_height) {
+  printf("Loaded: %s (%dx%d, %d-bit)\n", input, source->width, source->height,
+         source->bits_per_pixel);
+  printf("Resizing to: %dx%d\n", new_width, new_height);
+}
+
+void print_saved(const char* output, const RasterImage* result) {
+  printf("Saved: %s (%dx%d, %d-bit)\n", output, result->width, result->height,
+         result->bits_per_pixel);
+}
+
+// The rest of a call the fast resampler cannot make: the pixels read whole,
+// resampled by resample_image, saved by save_bmp.
+ResizeOutcome finish_whole(StreamCall* call, const BmpPlace& place, const char* input,
+                           const char* output, int32_t new_width, int32_t new_height,
+                           const InputOrigin& origin) {
+  if (!read_bmp_pixels(call->input, call->source, place)) {
+    return ResizeOutcome::kLoadFailed;
+  }
+  print_loaded(input, call->source, new_width, new_height);
+  call->result = resample_image(call->source, new_width, new_height);
+  if (call->result == nullptr) {
+    return ResizeOutcome::kCreateFailed;
+  }
+  fclose(call->input);
+  call->input = nullptr;
+  if (!save_bmp(call->result, output, &origin)) {
+    return ResizeOutcome::kSaveFailed;
+  }
+  print_saved(output, call->result);
+  return ResizeOutcome::kSaved;
+}
+
+// The streamed call once every block is had: the output opened, its head
+// written, the strips made and written, the input closed before the output
+// (Windows cannot replace a file that is open).
+ResizeOutcome stream_rows(StreamCall* call, const char* output, const InputOrigin& origin,
+                          const ResampleKernelSet& set) {
+  OutputFile file;
+  if (!open_output(&file, output, &origin)) {
+    fprintf(stderr, "Error: Could not open output file '%s'\n", output);
+    return ResizeOutcome::kSaveFailed;
+  }
+  int written = write_bmp_head(&file, call->result, bmp_file_size(call->result)) &&
+                write_strips(call, &file, set);
+  fclose(call->input);
+  call->input = nullptr;
+  if (!close_output(&file, written)) {
+    fprintf(stderr, "Error: Could not write output file '%s'\n", output);
+    return ResizeOutcome::kSaveFailed;
+  }
+  print_saved(output, call->result);
+  return ResizeOutcome::kSaved;
+}
+
+// Loading, creating and streaming, each step only while every earlier one
+// held.
+ResizeOutcome run_streamed(StreamCall* call, const char* input, const char* output,
+                           int32_t new_width, int32_t new_height, const ResampleKernelSet& set) {
+  InputOrigin origin = {input, {}};
+  call->input = open_for_reading(input, &origin.identity);
+  if (call->input == nullptr) {
+    fprintf(stderr, "Error: Could not open input file '%s'\n", input);
+    return ResizeOutcome::kLoadFailed;
+  }
+  BmpPlace place = {};
+  call->source = read_bmp_head(call->input, &place);
+  if (call->source == nullptr) {
+    return ResizeOutcome::kLoadFailed;
+  }
+  const RasterImage shape = {nullptr, new_width, new_height, call->source->bits_per_pixel,
+                             nullptr, 0};
+  call->mode = resample_mode(call->source, &shape);
+  if (call->mode == ResampleMode::kDecline) {
+    return finish_whole(call, place, input, output, new_width, new_height, origin);
+  }
+  // Sizes no pixel array can have are refused as loading refuses them.
+  if (pixel_array_size(call->source->width, call->source->height,
+                       call->source->bits_per_pixel) <= 0) {
+    fputs(kImageDataFailed, stderr);
+    return ResizeOutcome::kLoadFailed;
+  }
+  if (!allocate_ring(call)) {
+    return ResizeOutcome::kLoadFailed;
+  }
+  print_loaded(input, call->source, new_width, new_height);
+  if (!allocate_result(call, new_width, new_height)) {
+    return ResizeOutcome::kCreateFailed;
+  }
+  call->reader = {call->input, place.pixel_data_offset,
+                  static_cast<size_t>(row_size(call->source->width, call->source->bits_per_pixel)),
+                  0, reach_offset(call->input, place.pixel_data_offset, place.position) != 0, true};
+  return stream_rows(call, output, origin, set);
+}
+
+}  // namespace
+
+ResizeOutcome resize_streamed(const char* input, const char* output, int32_t new_width,
+                              int32_t new_height, const ResampleKernelSet& set) {
+  StreamCall call = {};
+  ResizeOutcome outcome = run_streamed(&call, input, output, new_width, new_height, set);
+  release_call(&call);
+  return outcome;
+}
+
+ResizeOutcome resize_whole(const char* input, const char* output, int32_t new_width,
+                           int32_t new_height) {
+  InputOrigin origin = {input, {}};
+  RasterImage* source = load_bmp(input, &origin.identity);
+  if (source == nullptr) {
+    return ResizeOutcome::kLoadFailed;
+  }
+  print_loaded(input, source, new_width, new_height);
+  RasterImage* result = resample_image(source, new_width, new_height);
+  if (result == nullptr) {
+    free_image(source);
+    return ResizeOutcome::kCreateFailed;
+  }
+  ResizeOutcome outcome = ResizeOutcome::kSaveFailed;
+  if (save_bmp(result, output, &origin)) {
+    print_saved(output, result);
+    outcome = ResizeOutcome::kSaved;
+  }
+  free_image(source);
+  free_image(result);
+  return outcome;
+}
