@@ -112,7 +112,8 @@ bool wide_is_text(const std::wstring& wide) {
   for (size_t i = 0; i < wide.size(); ++i) {
     uint32_t c = static_cast<uint32_t>(wide[i]);
     if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() &&
-        static_cast<uint32_t>(wide[i + 1]) >= 0xDC00 && static_cast<uint32_t>(wide[i + 1]) <= 0xDFFF) {
+        static_cast<uint32_t>(wide[i + 1]) >= 0xDC00 &&
+        static_cast<uint32_t>(wide[i + 1]) <= 0xDFFF) {
       ++i;  // a UTF-16 pair
       continue;
     }
@@ -591,8 +592,7 @@ int run_resize(VorlinResizeFn fn, const std::wstring& in, const std::wstring& ou
   int32_t status = fn(in.c_str(), out.c_str(), w, h);
   fflush(stdout);
   switch (status) {
-    case VORLIN_RESIZE_OK:
-      return kExitOk;
+    case VORLIN_RESIZE_OK: return kExitOk;
     case VORLIN_RESIZE_BAD_SIZE:
       return report("resize", status, "the width and height must each be 1 or more");
     case VORLIN_RESIZE_LOAD_FAILED:
@@ -601,8 +601,7 @@ int run_resize(VorlinResizeFn fn, const std::wstring& in, const std::wstring& ou
       return report("resize", status, resize_create_words(in, w, h));
     case VORLIN_RESIZE_SAVE_FAILED:
       return report("resize", status, "the result could not be written to the output");
-    default:
-      return report("resize", status, "a status the module does not document");
+    default: return report("resize", status, "a status the module does not document");
   }
 }
 
@@ -634,7 +633,8 @@ int run_probe(VorlinProbeFn fn, const std::wstring& in, int32_t query) {
   const std::string& said = capture.drain.text;
   fwrite(said.data(), 1, said.size(), stderr);
   if (!complete) {
-    fprintf(stderr, "vorlin: the probe's messages could not all be read (%s), so its answer is unknown\n",
+    fprintf(stderr,
+            "vorlin: the probe's messages could not all be read (%s), so its answer is unknown\n",
             strerror(capture.drain.error != 0 ? capture.drain.error : EIO));
     return kExitFailed;
   }
@@ -833,46 +833,80 @@ int help_command(char** args, int count);
 struct Command {
   const char* name;
   const char* aliases[2];  // the same command spelled as an option
-  const char* synopsis;  // as the overview shows it, after "vorlin "
-  const char* summary;   // the overview's words; after a '\n' they go on on the next line
-  const char* help;      // the command's own usage, after its synopsis line
-  int least, most;       // how many arguments it takes
+  const char* synopsis;    // as the overview shows it, after "vorlin "
+  const char* summary;     // the overview's words; after a '\n' they go on on the next line
+  const char* help;        // the command's own usage, after its synopsis line
+  int least, most;         // how many arguments it takes
   const char* count_rule;  // what a wrong count is told (", got N" follows a fixed count)
   int (*run)(char** args, int count);
 };
 
 const Command kCommands[] = {
-    {"resize", {}, "resize IN OUT WIDTH HEIGHT", "resize a 2, 8, 16, 24 or 32-bit BMP",
+    {"resize",
+     {},
+     "resize IN OUT WIDTH HEIGHT",
+     "resize a 2, 8, 16, 24 or 32-bit BMP",
      "Resizes IN, an uncompressed 2, 8, 16, 24 or 32-bit BMP, to WIDTH x HEIGHT pixels (each\n"
      "1 or more) with the VorlinScale module and writes OUT at the same depth with the same\n"
      "palette: bilinear for 24 and 32 bits, truncated-position sampling otherwise.\n",
-     4, 4, "takes 4 arguments", resize_command},
-    {"erode", {}, "erode IN OUT PASSES", "1 to 100 erosion passes; writes an 8-bit gray BMP",
+     4,
+     4,
+     "takes 4 arguments",
+     resize_command},
+    {"erode",
+     {},
+     "erode IN OUT PASSES",
+     "1 to 100 erosion passes; writes an 8-bit gray BMP",
      "Loads IN, an uncompressed 8-bit or 24-bit BMP, as gray (24-bit pixels become black or\n"
      "white), applies PASSES (1 to 100) passes of four-neighbour erosion of its white regions\n"
      "with the VorlinMorph module and writes OUT as an 8-bit gray BMP.\n",
-     3, 3, "takes 3 arguments", erode_command},
-    {"probe", {}, "probe IN height|width|bits",
+     3,
+     3,
+     "takes 3 arguments",
+     erode_command},
+    {"probe",
+     {},
+     "probe IN height|width|bits",
      "print a value from the BMP's headers\n(the query numbers 1, 2 and 3 work too)",
      "Prints IN's height (as stored: negative for a top-down BMP), width or bits per pixel,\n"
      "read from its headers by the VorlinProbe module; the query numbers 1 (height), 2 (width)\n"
      "and 3 (bits) work too. On a failure the module's messages are shown and nothing is\n"
      "printed on standard output.\n",
-     2, 2, "takes 2 arguments", probe_command},
-    {"demo", {}, "demo [DIR]",
+     2,
+     2,
+     "takes 2 arguments",
+     probe_command},
+    {"demo",
+     {},
+     "demo [DIR]",
      "draw sample pictures into DIR (default ./vorlin-demo)\nand run every module found on them",
      "Draws sample pictures (24, 8, 16, 32 and 2-bit) into DIR (default ./vorlin-demo, made\n"
      "when missing), resizes each one up and down, erodes the 24-bit card and probes samples\n"
      "and results with every module found, then prints the full path of DIR.\n",
-     0, 1, "takes at most one directory", demo_command},
-    {"version", {"--version"}, "--version", "this host's version and the module files it finds",
+     0,
+     1,
+     "takes at most one directory",
+     demo_command},
+    {"version",
+     {"--version"},
+     "--version",
+     "this host's version and the module files it finds",
      "Prints this host's version and, for each module, the full path of the file it loads,\n"
      "or why there is none. 'vorlin --version' is the same.\n",
-     0, 0, "takes no arguments", version_command},
-    {"help", {"--help", "-h"}, "--help [COMMAND]", "this text, or the usage of one command",
+     0,
+     0,
+     "takes no arguments",
+     version_command},
+    {"help",
+     {"--help", "-h"},
+     "--help [COMMAND]",
+     "this text, or the usage of one command",
      "Prints the overview of the commands, or the usage of COMMAND. 'vorlin --help',\n"
      "'vorlin -h' and 'vorlin COMMAND --help' (or -h) are the same.\n",
-     0, 1, "takes at most one command", help_command},
+     0,
+     1,
+     "takes at most one command",
+     help_command},
 };
 
 const Command* find_command(const char* word) {

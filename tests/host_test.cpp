@@ -49,9 +49,10 @@ struct HostEnv {
   bool reader_gone = false;        // standard output a pipe whose reader has already gone
   // Where kCanLimitChild: limits set in the child before the host starts. A
   // limit that cannot be had there makes the run's status kCannotLimit.
-  bool no_file_growth = false;  // no file may grow (RLIMIT_FSIZE 0, SIGXFSZ ignored), as on a full disk
-  std::string full_tmpfs;       // a full tmpfs mounted on this directory, seen by the host alone
-  long memory_mib = 0;          // the host's address space, when not 0
+  bool no_file_growth =
+      false;               // no file may grow (RLIMIT_FSIZE 0, SIGXFSZ ignored), as on a full disk
+  std::string full_tmpfs;  // a full tmpfs mounted on this directory, seen by the host alone
+  long memory_mib = 0;     // the host's address space, when not 0
 };
 constexpr int kCannotLimit = 125;
 
@@ -118,7 +119,8 @@ void read_pipe(HANDLE pipe, std::string* sink) {
 std::string as_text(const std::string& printed) {
   std::string lines;
   for (size_t i = 0; i < printed.size(); ++i)
-    if (!(printed[i] == '\r' && i + 1 < printed.size() && printed[i + 1] == '\n')) lines += printed[i];
+    if (!(printed[i] == '\r' && i + 1 < printed.size() && printed[i + 1] == '\n'))
+      lines += printed[i];
   if (lines.empty()) return lines;
   int n = MultiByteToWideChar(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -139,7 +141,8 @@ HostRun run_host(const std::vector<std::string>& args, const HostEnv& env = {}) 
   block += L'\0';
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write;
-  if (!CreatePipe(&out_read, &out_write, &inherit, 0) || !CreatePipe(&err_read, &err_write, &inherit, 0))
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0) ||
+      !CreatePipe(&err_read, &err_write, &inherit, 0))
     abort();
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
@@ -220,7 +223,8 @@ bool limit_child(const HostEnv& env, const std::string& fill) {
   }
   if (!env.full_tmpfs.empty()) {
     // A mount namespace of the child's own: the tmpfs goes with the host.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", env.full_tmpfs.c_str(), "tmpfs", 0, "size=4k") != 0)
       return false;
     int fd = open(fill.c_str(), O_WRONLY | O_CREAT, 0600);
@@ -367,7 +371,8 @@ TEST_F(Host, BadCommandLinesGetOneLineAndNoModuleIsCalled) {
       {{"resize", "a", "b", "10", "12x"}, "vorlin: '12x'" + integer},
       {{"resize", "a", "b", "2147483648", "1"}, "vorlin: '2147483648'" + integer},
       {{"resize", "a", "b", "1", "-2147483649"}, "vorlin: '-2147483649'" + integer},
-      {{"resize", "a", "b", "99999999999999999999", "1"}, "vorlin: '99999999999999999999'" + integer},
+      {{"resize", "a", "b", "99999999999999999999", "1"},
+       "vorlin: '99999999999999999999'" + integer},
       // Plain decimal only: nothing before or after the sign and digits.
       {{"resize", "a", "b", " 5", "1"}, "vorlin: ' 5'" + integer},
       {{"resize", "a", "b", "\t5", "1"}, "vorlin: '\\t5'" + integer},
@@ -396,7 +401,8 @@ TEST_F(Host, BadCommandLinesGetOneLineAndNoModuleIsCalled) {
       {{"erode", "a", "b", "1\\n"}, "vorlin: '1\\\\n'" + integer},
       // Valid neither in the C locale's ASCII nor in UTF-8; shown byte by byte.
       {{"probe", "a\xff.bmp", "width"},
-       "vorlin: 'a\\xff.bmp' is valid neither in the locale's encoding (ANSI_X3.4-1968) nor in UTF-8",
+       "vorlin: 'a\\xff.bmp' is valid neither in the locale's encoding (ANSI_X3.4-1968) nor in "
+       "UTF-8",
        true},
       {{"resize", "a", "\xed\xa0\x80", "1", "1"},  // a UTF-16 surrogate written as UTF-8
        "vorlin: '\\xed\\xa0\\x80' is valid neither in the locale's encoding (ANSI_X3.4-1968) nor "
@@ -408,12 +414,17 @@ TEST_F(Host, BadCommandLinesGetOneLineAndNoModuleIsCalled) {
        true},
       // The locale's own decoder takes these; they are no characters all the same.
       {{"probe", "x\xf4\x90\x80\x80", "width"},
-       "vorlin: 'x\\xf4\\x90\\x80\\x80' is not valid in the locale's encoding (UTF-8)", true, true},
-      {{"erode", "\xf8\x88\x80\x80\x80", "b", "1"},
-       "vorlin: '\\xf8\\x88\\x80\\x80\\x80' is not valid in the locale's encoding (UTF-8)", true,
+       "vorlin: 'x\\xf4\\x90\\x80\\x80' is not valid in the locale's encoding (UTF-8)",
+       true,
        true},
-      {{"demo", "\xed\xa0\x80"}, "vorlin: '\\xed\\xa0\\x80' is not valid in the locale's encoding (UTF-8)",
-       true, true},
+      {{"erode", "\xf8\x88\x80\x80\x80", "b", "1"},
+       "vorlin: '\\xf8\\x88\\x80\\x80\\x80' is not valid in the locale's encoding (UTF-8)",
+       true,
+       true},
+      {{"demo", "\xed\xa0\x80"},
+       "vorlin: '\\xed\\xa0\\x80' is not valid in the locale's encoding (UTF-8)",
+       true,
+       true},
   };
   for (const auto& c : cases) {
     if (c.undecodable && !kArgumentsCanBeUndecodable) continue;
@@ -448,7 +459,8 @@ TEST_F(Host, HelpAfterAnyCommandPrintsItsUsageAndDoesNothingElse) {
       {{"help", "demo"}, "Usage: vorlin demo [DIR]\n"},
       {{"--version", "--help"}, "Usage: vorlin version\n"},
       {{"help", "--version"}, "Usage: vorlin version\n"},
-      {{"version"}, "vorlin 1.0.0.1\nVorlinScale: not found in /nonexistent/vorlin\n"},
+      {{"version"},
+       "vorlin 1.0.0.1\nVorlinScale: not found in " + full_path("/nonexistent/vorlin") + "\n"},
   };
   for (const auto& c : cases) {
     std::string shown = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
@@ -472,14 +484,16 @@ TEST_F(Host, MessagesKeepTheirOrderThroughAPipe) {
     std::string start, end;
   } cases[] = {
       {{"resize", input, out, "8", "6"},
-       "Loaded: " + input + " (4x3, 24-bit)\nResizing to: 8x6\nError: Could not open output file '" +
-           out + "'\n",
+       "Loaded: " + input +
+           " (4x3, 24-bit)\nResizing to: 8x6\nError: Could not open output file '" + out + "'\n",
        "'\nvorlin: resize failed (status 4): the result could not be written to the output\n"},
-      {{"erode", input, out, "1"}, "=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n",
+      {{"erode", input, out, "1"},
+       "=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n",
        "Error: Cannot create output file '" + out +
            "'\nvorlin: erode failed (status 1): no eroded picture was written; the module's lines "
            "above say why\n"},
-      {{"probe", dir + "/none.bmp", "width"}, "Error: Cannot open file '" + dir + "/none.bmp'\n",
+      {{"probe", dir + "/none.bmp", "width"},
+       "Error: Cannot open file '" + dir + "/none.bmp'\n",
        "'\nFailed to read BMP file information\n"},  // and no 999
   };
   HostEnv merged;
@@ -508,10 +522,14 @@ TEST_F(Host, AReaderThatGoesAwayFailsTheWriteAndDoesNotEndTheHost) {
     int status;
     std::string err_end;  // of standard error (the start on Windows, which names no reason)
   } cases[] = {
-      {{"resize", big, fifo, "1200", "800"}, true, 1,
+      {{"resize", big, fifo, "1200", "800"},
+       true,
+       1,
        "Error: Could not write output file '" + fifo +
            "'\nvorlin: resize failed (status 4): the result could not be written to the output\n"},
-      {{"erode", big, fifo, "1"}, true, 1,
+      {{"erode", big, fifo, "1"},
+       true,
+       1,
        "vorlin: erode failed (status 1): no eroded picture was written; the module's lines above "
        "say why\n"},
       // Standard output into a pipe nobody reads: the answer never arrived.
@@ -580,8 +598,10 @@ TEST_F(Host, ResizeShowsTheModulesOutputAndMapsItsStatus) {
        "Error: Memory allocation failed for image data\n" + failed +
            "3): the result cannot be made: a 40000x40000 24-bit BMP needs 4800000054" + limit},
       {{"resize", input, out, "2147483647", "2147483647"},
-       failed + "3): the result cannot be made: a 2147483647x2147483647 24-bit BMP needs "
-                "13835058048839712822" + limit},
+       failed +
+           "3): the result cannot be made: a 2147483647x2147483647 24-bit BMP needs "
+           "13835058048839712822" +
+           limit},
       {{"resize", gray, out, "65536", "65536"},  // 1024 bytes of palette
        failed + "3): the result cannot be made: a 65536x65536 8-bit BMP needs 4294968374" + limit},
       {{"resize", sixteen, out, "65536", "65536"},  // 64 bytes of palette
@@ -602,7 +622,8 @@ TEST_F(Host, ResizeShowsTheModulesOutputAndMapsItsStatus) {
     HostRun run = run_host(c.args, env);
     if (c.memory_mib != 0 && run.out.rfind("Loaded: ", 0) != 0) {
       // A sanitizer's or valgrind's host cannot start in so little address space.
-      printf("[  SKIPPED ] %s: the host does not start within %ld MiB\n", shown.c_str(), c.memory_mib);
+      printf("[  SKIPPED ] %s: the host does not start within %ld MiB\n", shown.c_str(),
+             c.memory_mib);
       continue;
     }
     EXPECT_EQ(run.status, 1) << shown;
@@ -634,13 +655,15 @@ TEST_F(Host, ProbeTellsAFailureFromAStoredValue) {
       {input, "3", 0, "24\n", ""},
       {wide_bmp, "width", 0, "999\n", ""},
       {text, "width", 1, "", "Error: Invalid BMP file signature\n" + failed},
-      {dir + "/none.bmp", "width", 1, "", "Error: Cannot open file '" + dir + "/none.bmp'\n" + failed},
+      {dir + "/none.bmp", "width", 1, "",
+       "Error: Cannot open file '" + dir + "/none.bmp'\n" + failed},
       {long_name, "bits", 1, "", "Error: Cannot open file '" + long_name + "'\n" + failed},
   };
   // Where the host's temporary files would go must not matter: the messages
   // go through a pipe, so neither a missing, a read-only nor a full place for
   // them stops or fools the probe.
-  const std::string missing = dir + "/missing", read_only = dir + "/read-only", full = dir + "/full";
+  const std::string missing = dir + "/missing", read_only = dir + "/read-only",
+                    full = dir + "/full";
   make_dir(read_only);
   make_read_only(read_only);
   make_dir(full);
@@ -666,8 +689,10 @@ TEST_F(Host, ProbeTellsAFailureFromAStoredValue) {
       std::string shown = "TMPDIR " + place.name + ": " + c.path.substr(0, 80) + " " + c.query;
       HostRun run = run_host({"probe", c.path, c.query}, env);
       if (run.status == kCannotLimit) {
-        printf("[  SKIPPED ] TMPDIR %s: cannot mount a tmpfs here (needs root and mount "
-               "namespaces)\n", place.name.c_str());
+        printf(
+            "[  SKIPPED ] TMPDIR %s: cannot mount a tmpfs here (needs root and mount "
+            "namespaces)\n",
+            place.name.c_str());
         break;
       }
       EXPECT_EQ(run.status, c.status) << shown;
@@ -683,7 +708,9 @@ TEST_F(Host, ProbeTellsAFailureFromAStoredValue) {
 
 TEST_F(Host, NonAsciiPathsWorkWithoutALocale) {
   std::string in = dir + "/bild-\xc3\xa4\xe2\x82\xac.bmp";  // bild-ä€.bmp in UTF-8
-  std::string out = dir + "/gr\xc3\xb6\xc3\x9f" "er.bmp";    // größer.bmp
+  std::string out = dir +
+                    "/gr\xc3\xb6\xc3\x9f"
+                    "er.bmp";  // größer.bmp
   write_file(in, read_file(input));
   HostEnv plain_c = c_locale();
   plain_c.set = {"LC_ALL=C"};
@@ -720,7 +747,8 @@ TEST_F(Host, ErodeRunsTheModuleAndReportsItsFailures) {
 }
 
 TEST_F(Host, VersionShowsTheModuleFilesAndAFileThatWillNotLoadIsTheHostsFailure) {
-  const std::string modules = dir_of(VORLINSCALE_PATH), none = dir + "/none", broken = make_temp_dir();
+  const std::string modules = dir_of(VORLINSCALE_PATH), none = dir + "/none",
+                    broken = make_temp_dir();
   // The module directory through a detour: printed as its real path.
   const std::string detour = modules + "/../" + modules.substr(modules.rfind('/') + 1);
   write_file(broken + "/" + module_file("VorlinProbe"), Bytes{'n', 'o', 't', '\n'});
