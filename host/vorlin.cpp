@@ -539,7 +539,8 @@ uint64_t resized_file_size(const std::wstring& input, int32_t width, int32_t hei
   if (file != nullptr) fclose(file);
   if (got < sizeof header || width < 1 || height < 1) return 0;
   *bits = header[28] | (header[29] << 8);
-  uint64_t colors = header[46] | (header[47] << 8) | (header[48] << 16) |
+  uint64_t colors = static_cast<uint64_t>(header[46]) | (static_cast<uint64_t>(header[47]) << 8) |
+                    (static_cast<uint64_t>(header[48]) << 16) |
                     (static_cast<uint64_t>(header[49]) << 24);
   uint64_t palette = 0;
   if (*bits == 2 || *bits == 8) {
