@@ -13,6 +13,7 @@
 
 #if defined(_WIN32)
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -20,6 +21,9 @@
 #include <dlfcn.h>
 #include <langinfo.h>
 #include <limits.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -35,43 +39,57 @@ constexpr int kExitFailed = 1;    // the module reported a failure (its messages
 constexpr int kExitUsage = 2;     // bad command line; no module was loaded
 constexpr int kExitNoModule = 3;  // no file of the module in any directory searched
 constexpr int kExitHost = 5;      // the host failed: a module file it cannot load, a
-                                  // directory or file it cannot make
+                                  // directory or file it cannot make, its own output
 
-const char kUsage[] =
-    "Usage:\n"
-    "  vorlin resize IN OUT WIDTH HEIGHT   resize a 2, 8, 16, 24 or 32-bit BMP\n"
-    "  vorlin erode IN OUT PASSES          1 to 100 erosion passes; writes an 8-bit gray BMP\n"
-    "  vorlin probe IN height|width|bits   print a value from the BMP's headers\n"
-    "                                      (a raw query number is accepted too)\n"
-    "  vorlin demo [DIR]                   draw sample pictures into DIR (default ./vorlin-demo)\n"
-    "                                      and run every module found on them\n"
-    "  vorlin --version                    this host's version and the module files it finds\n"
-    "  vorlin --help                       this text\n"
-    "\n"
-    "Modules are loaded from $VORLIN_MODULE_DIR when it is set, else from the directory of\n"
-    "this program or ../lib beside it. Paths are read in the locale's encoding, or as UTF-8\n"
-    "when the locale is plain ASCII (as it is with LANG unset).\n"
-    "Exit status: 0 success; 1 the module failed (its own messages say why); 2 usage error;\n"
-    "3 module not found; 5 the host failed (a module file it cannot load, a directory or\n"
-    "file it cannot make).\n";
+// ---- What the user is told ---------------------------------------------------
+
+// An argument as a usage error shows it: on one line, with every control
+// character (and the backslash that starts an escape) written as an escape;
+// bytes_too writes every byte above 0x7F as \xHH as well (for an argument
+// that is no text in the locale).
+std::string shown(const char* text, bool bytes_too = false) {
+  std::string result = "'";
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+    char escape[8];
+    if (*p == '\t' || *p == '\n' || *p == '\r' || *p == '\\') {
+      result += *p == '\t' ? "\\t" : *p == '\n' ? "\\n" : *p == '\r' ? "\\r" : "\\\\";
+    } else if (*p < 0x20 || *p == 0x7F || (bytes_too && *p > 0x7F)) {
+      snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(*p));
+      result += escape;
+    } else {
+      result += static_cast<char>(*p);
+    }
+  }
+  return result + "'";
+}
 
 int usage_error(const std::string& what) {
   fprintf(stderr, "vorlin: %s. Try 'vorlin --help'.\n", what.c_str());
   return kExitUsage;
 }
 
-// Strict decimal to int32: optional sign, digits only, in range.
+// ---- Numbers -----------------------------------------------------------------
+
+// Plain decimal to int32: an optional sign, then one digit or more, nothing
+// before or after them (no space, no base prefix), in the 32-bit range.
 bool parse_int32(const char* text, int32_t* value) {
-  if (text == nullptr || *text == '\0') return false;
-  errno = 0;
-  char* end = nullptr;
-  long long parsed = strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX)
-    return false;
+  const char* p = text;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  if (*p == '\0') return false;
+  int64_t magnitude = 0;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > 2147483648LL) return false;  // stops before any overflow
+  }
+  int64_t parsed = negative ? -magnitude : magnitude;
+  if (parsed < INT32_MIN || parsed > INT32_MAX) return false;
   *value = static_cast<int32_t>(parsed);
   return true;
 }
 
+// A query word, or the number of one of the three queries the probe answers.
 bool parse_query(const char* text, int32_t* query) {
   if (strcmp(text, "height") == 0) {
     *query = VORLIN_QUERY_HEIGHT;
@@ -80,12 +98,29 @@ bool parse_query(const char* text, int32_t* query) {
   } else if (strcmp(text, "bits") == 0) {
     *query = VORLIN_QUERY_BITS;
   } else {
-    return parse_int32(text, query);
+    return parse_int32(text, query) && *query >= VORLIN_QUERY_HEIGHT && *query <= VORLIN_QUERY_BITS;
   }
   return true;
 }
 
 // ---- Arguments to wide characters -----------------------------------------
+
+// True when every wide character is a Unicode scalar value: no surrogate on
+// its own and nothing above 0x10FFFF (which a locale's decoder may let
+// through, and which the modules cannot pass on as a path).
+bool wide_is_text(const std::wstring& wide) {
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t c = static_cast<uint32_t>(wide[i]);
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() &&
+        static_cast<uint32_t>(wide[i + 1]) >= 0xDC00 &&
+        static_cast<uint32_t>(wide[i + 1]) <= 0xDFFF) {
+      ++i;  // a UTF-16 pair
+      continue;
+    }
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  }
+  return true;
+}
 
 // Locale encoding to wide characters, as a host application hands paths over.
 bool locale_to_wide(const char* text, std::wstring* wide) {
@@ -94,7 +129,7 @@ bool locale_to_wide(const char* text, std::wstring* wide) {
   std::vector<wchar_t> buffer(length + 1);
   mbstowcs(buffer.data(), text, length + 1);
   wide->assign(buffer.data(), length);
-  return true;
+  return wide_is_text(*wide);
 }
 
 // Strict UTF-8 (no overlong form, surrogate or value above 0x10FFFF) to wide
@@ -162,7 +197,7 @@ bool decode_argument(const char* text, std::wstring* wide) {
 }
 
 std::string undecodable(const char* text) {
-  std::string what = "'" + std::string(text) + "' is ";
+  std::string what = shown(text, true) + " is ";
   if (locale_is_ascii()) {
     return what + "valid neither in the locale's encoding (" + locale_encoding() + ") nor in UTF-8";
   }
@@ -171,11 +206,28 @@ std::string undecodable(const char* text) {
 
 // ---- The few calls that differ between POSIX and Windows --------------------
 
+// A pipe's read end drained by a thread of its own, so that a module that
+// writes more than a pipe holds never waits for a reader.
+struct Drain {
+  int fd;            // the read end; closed by the drain
+  std::string text;  // what came through
+  int error;         // errno of a read that failed, else 0
+};
+
+void drain_pipe(Drain* drain);
+
 #if defined(_WIN32)
+const char kSeparator[] = "\\";
+
 std::string program_dir() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string full(path, n);
+  std::vector<char> path(MAX_PATH);
+  DWORD n = 0;
+  while ((n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+             path.size() &&
+         path.size() < 32768) {
+    path.resize(path.size() * 2);
+  }
+  std::string full(path.data(), n);
   size_t slash = full.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
 }
@@ -205,6 +257,8 @@ bool make_dir(const std::string& dir) {
   return false;
 }
 
+// The full path with one kind of separator and no "." or ".." (the path
+// itself when it has none).
 std::string absolute_path(const std::string& path) {
   char* full = _fullpath(nullptr, path.c_str(), 0);
   std::string result = full != nullptr ? full : path;
@@ -212,20 +266,43 @@ std::string absolute_path(const std::string& path) {
   return result;
 }
 
-// A file for the probe's messages, deleted when it is closed.
-FILE* open_scratch_file() {
-  char dir[MAX_PATH + 1];
-  char name[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof dir, dir);
-  if (n == 0 || n > MAX_PATH || GetTempFileNameA(dir, "vrl", 0, name) == 0) return nullptr;
-  return fopen(name, "w+bD");
-}
+FILE* open_wide(const std::wstring& path) { return _wfopen(path.c_str(), L"rb"); }
 
+// Nothing to do: a write to a pipe without a reader fails with an error.
+void ignore_broken_pipes() {}
+
+// Why standard output failed when the failed write left no errno behind.
+int output_error() { return 0; }
+
+int make_pipe(int fds[2]) { return _pipe(fds, 4096, _O_BINARY | _O_NOINHERIT); }
 int duplicate_fd(int fd) { return _dup(fd); }
 int replace_fd(int from, int to) { return _dup2(from, to); }
 void close_fd(int fd) { _close(fd); }
 int stream_fd(FILE* stream) { return _fileno(stream); }
+
+using Thread = HANDLE;
+
+DWORD WINAPI drain_thread(LPVOID drain) {
+  drain_pipe(static_cast<Drain*>(drain));
+  return 0;
+}
+
+// Starts the drain's thread; false with errno set when it cannot.
+bool start_drain(Drain* drain, Thread* thread) {
+  *thread = CreateThread(nullptr, 0, drain_thread, drain, 0, nullptr);
+  if (*thread == nullptr) errno = EAGAIN;
+  return *thread != nullptr;
+}
+
+void finish_drain(Thread thread) {
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+int read_fd(int fd, char* chunk, unsigned size) { return _read(fd, chunk, size); }
 #else
+const char kSeparator[] = "/";
+
 std::string program_dir() {
   char path[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -257,6 +334,8 @@ bool make_dir(const std::string& dir) {
   return false;
 }
 
+// The real path, links and "." or ".." resolved (the path itself when it
+// names nothing).
 std::string absolute_path(const std::string& path) {
   char* full = realpath(path.c_str(), nullptr);
   std::string result = full != nullptr ? full : path;
@@ -264,26 +343,125 @@ std::string absolute_path(const std::string& path) {
   return result;
 }
 
-// A file for the probe's messages, unlinked at once so nothing is left behind.
-FILE* open_scratch_file() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vorlin-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return nullptr;
-  unlink(name.data());
-  FILE* file = fdopen(fd, "w+b");
-  if (file == nullptr) close(fd);
-  return file;
+// A path in UTF-8, as the modules convert it, opened for reading.
+FILE* open_wide(const std::wstring& path) {
+  std::string utf8;
+  for (wchar_t w : path) {
+    uint32_t c = static_cast<uint32_t>(w);
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (c >> 18));
+      utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return fopen(utf8.c_str(), "rb");
 }
 
+// A reader that went away makes a write fail with EPIPE instead of ending
+// the host silently, so the call reports it like any other failed write.
+void ignore_broken_pipes() { signal(SIGPIPE, SIG_IGN); }
+
+// Why standard output failed when the failed write (a module's) left no
+// errno behind: a pipe whose reader has gone says so.
+int output_error() {
+  struct pollfd out = {1, POLLOUT, 0};
+  return poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0 ? EPIPE : 0;
+}
+
+int make_pipe(int fds[2]) { return pipe(fds); }
 int duplicate_fd(int fd) { return dup(fd); }
 int replace_fd(int from, int to) { return dup2(from, to); }
 void close_fd(int fd) { close(fd); }
 int stream_fd(FILE* stream) { return fileno(stream); }
+
+using Thread = pthread_t;
+
+void* drain_thread(void* drain) {
+  drain_pipe(static_cast<Drain*>(drain));
+  return nullptr;
+}
+
+// Starts the drain's thread; false with errno set when it cannot.
+bool start_drain(Drain* drain, Thread* thread) {
+  int error = pthread_create(thread, nullptr, drain_thread, drain);
+  if (error != 0) errno = error;
+  return error == 0;
+}
+
+void finish_drain(Thread thread) { pthread_join(thread, nullptr); }
+
+ssize_t read_fd(int fd, char* chunk, unsigned size) { return read(fd, chunk, size); }
 #endif
+
+void drain_pipe(Drain* drain) {
+  char chunk[4096];
+  for (;;) {
+    auto got = read_fd(drain->fd, chunk, sizeof chunk);
+    if (got > 0) {
+      drain->text.append(chunk, static_cast<size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      drain->error = got < 0 ? errno : 0;
+      break;
+    }
+  }
+  close_fd(drain->fd);
+}
+
+// Standard error set aside, and a pipe in its place whose read end the
+// drain empties while the module runs.
+struct Capture {
+  int saved;  // the real standard error
+  Drain drain;
+  Thread thread;
+};
+
+// False with errno set, and standard error as it was, when the pipe, the
+// descriptor or the thread cannot be had.
+bool begin_capture(Capture* capture) {
+  fflush(stderr);
+  int fds[2];
+  if (make_pipe(fds) != 0) return false;
+  capture->drain = Drain{fds[0], std::string(), 0};
+  capture->saved = duplicate_fd(stream_fd(stderr));
+  bool ok = capture->saved >= 0 && replace_fd(fds[1], stream_fd(stderr)) >= 0;
+  int error = errno;
+  close_fd(fds[1]);  // standard error holds the write end now
+  if (ok && !start_drain(&capture->drain, &capture->thread)) {
+    error = errno;
+    replace_fd(capture->saved, stream_fd(stderr));
+    ok = false;
+  }
+  if (!ok) {
+    close_fd(fds[0]);
+    if (capture->saved >= 0) close_fd(capture->saved);
+    errno = error;
+  }
+  return ok;
+}
+
+// Puts the real standard error back, which closes the pipe's last write end,
+// and waits for the drain to read up to it. True when everything written
+// came through.
+bool end_capture(Capture* capture) {
+  fflush(stderr);
+  bool restored = replace_fd(capture->saved, stream_fd(stderr)) >= 0;
+  if (!restored) close_fd(stream_fd(stderr));  // the write end must go for the drain to end
+  close_fd(capture->saved);
+  finish_drain(capture->thread);
+  return restored && capture->drain.error == 0;
+}
 
 // ---- Finding the modules ----------------------------------------------------
 
@@ -294,26 +472,28 @@ struct ModuleLookup {
   std::string problem;  // why a file that is there could not be used
 };
 
-// The first module file in the search directories, loaded, with its export.
-ModuleLookup find_module(const char* module, const char* symbol) {
-  std::vector<std::string> dirs;
+// The directories searched, in order, each as a real path (no "." or "..").
+std::vector<std::string> module_dirs() {
   const char* env = getenv("VORLIN_MODULE_DIR");
-  if (env != nullptr && *env != '\0') {
-    dirs.push_back(env);
-  } else {
-    dirs.push_back(program_dir());
-    dirs.push_back(program_dir() + "/../lib");
-  }
+  if (env != nullptr && *env != '\0') return {absolute_path(env)};
+  std::string program = absolute_path(program_dir());
+  return {program, absolute_path(program + kSeparator + "..") + kSeparator + "lib"};
+}
+
+// The first module file in the search directories, loaded, with its export.
+// On Linux the versioned name comes first, as a host application opens it.
+ModuleLookup find_module(const char* module, const char* symbol) {
+  const std::vector<std::string> dirs = module_dirs();
 #if defined(_WIN32)
   const std::string names[] = {std::string(module) + ".dll"};
 #else
-  const std::string names[] = {"lib" + std::string(module) + ".so",
-                               "lib" + std::string(module) + ".so.1"};
+  const std::string names[] = {"lib" + std::string(module) + ".so.1",
+                               "lib" + std::string(module) + ".so"};
 #endif
   ModuleLookup found{nullptr, kExitHost, "", ""};
   for (const std::string& dir : dirs) {
     for (const std::string& name : names) {
-      found.where = dir + "/" + name;
+      found.where = dir + kSeparator + name;
       if (!file_is_present(found.where)) continue;
       void* handle = open_library(found.where, &found.problem);
       if (handle == nullptr) return found;
@@ -343,76 +523,138 @@ int module_problem(const char* module, const ModuleLookup& lookup) {
   return lookup.status;
 }
 
-int print_version() {
-  printf("vorlin %s\n", VORLIN_VERSION);
-  const char* modules[][2] = {{"VorlinScale", "BMPResizers"},
-                              {"VorlinMorph", "BMPErosion"},
-                              {"VorlinProbe", "BMPSizeChecker"}};
-  for (const auto& m : modules) {
-    ModuleLookup lookup = find_module(m[0], m[1]);
-    if (lookup.status == kExitOk)
-      printf("%s: %s\n", m[0], lookup.where.c_str());
-    else if (lookup.status == kExitNoModule)
-      printf("%s: not found in %s\n", m[0], lookup.where.c_str());
-    else
-      printf("%s: cannot be loaded: %s\n", m[0], lookup.problem.c_str());
-  }
-  return kExitOk;
-}
-
 // ---- Calling the modules -----------------------------------------------------
 
+// The largest file a BMP's 32-bit size field can describe.
+constexpr uint64_t kBmpFileLimit = 0xFFFFFFFFu;
+
+// The size of the file a resize of the input to width x height needs, from
+// the input's headers read again as the module reads them (bits per pixel at
+// byte 28, colours used at byte 46); 0 when they cannot be read again (a
+// pipe) or do not describe a depth the module loads. *bits gets the depth.
+uint64_t resized_file_size(const std::wstring& input, int32_t width, int32_t height, int* bits) {
+  unsigned char header[50];
+  FILE* file = open_wide(input);
+  size_t got = file != nullptr ? fread(header, 1, sizeof header, file) : 0;
+  if (file != nullptr) fclose(file);
+  if (got < sizeof header || width < 1 || height < 1) return 0;
+  *bits = header[28] | (header[29] << 8);
+  uint64_t colors = static_cast<uint64_t>(header[46]) | (static_cast<uint64_t>(header[47]) << 8) |
+                    (static_cast<uint64_t>(header[48]) << 16) |
+                    (static_cast<uint64_t>(header[49]) << 24);
+  uint64_t palette = 0;
+  if (*bits == 2 || *bits == 8) {
+    palette = 4 * (colors != 0 ? colors : *bits == 2 ? 4 : 256);
+  } else if (*bits != 16 && *bits != 24 && *bits != 32) {
+    return 0;
+  }
+  // A row of at most 2^31 pixels of 32 bits takes at most 2^33 bytes, so
+  // even 2^31 of them with the headers stay below 2^64.
+  uint64_t row = (static_cast<uint64_t>(width) * static_cast<uint64_t>(*bits) + 31) / 32 * 4;
+  uint64_t fixed = 54 + palette;
+  if (static_cast<uint64_t>(height) > (UINT64_MAX - fixed) / row) return 0;
+  return fixed + row * static_cast<uint64_t>(height);
+}
+
+// What status 3 of a resize means for this request: memory, or a file over
+// the BMP format's 32-bit size, which the host tells apart by the size the
+// request needs.
+std::string resize_create_words(const std::wstring& input, int32_t width, int32_t height) {
+  int bits = 0;
+  uint64_t size = resized_file_size(input, width, height, &bits);
+  std::string picture = "a " + std::to_string(width) + "x" + std::to_string(height) + " " +
+                        std::to_string(bits) + "-bit BMP";
+  if (size == 0) {
+    return "the result could not be made: not enough memory, or a result over the BMP file's "
+           "4 GiB limit";
+  }
+  if (size > kBmpFileLimit) {
+    return "the result cannot be made: " + picture + " needs " + std::to_string(size) +
+           " bytes, over the BMP file's 4 GiB limit (" + std::to_string(kBmpFileLimit) + " bytes)";
+  }
+  return "the result could not be made: not enough memory for " + picture + " (" +
+         std::to_string(size) + " bytes)";
+}
+
+// A failed call's status in plain words, after the module's own messages.
 // Standard output is flushed before and after every call, so the module's
 // lines and the host's keep their order even where line buffering is not
 // available (the Windows run-time buffers a pipe fully).
-int report(const char* what, int32_t status, int32_t success) {
+int report(const char* what, int32_t status, const std::string& words) {
   fflush(stdout);
-  if (status == success) return kExitOk;
-  fprintf(stderr, "vorlin: %s failed (status %d)\n", what, static_cast<int>(status));
+  fprintf(stderr, "vorlin: %s failed (status %d): %s\n", what, static_cast<int>(status),
+          words.c_str());
   return kExitFailed;
 }
 
 int run_resize(VorlinResizeFn fn, const std::wstring& in, const std::wstring& out, int32_t w,
                int32_t h) {
   fflush(stdout);
-  return report("resize", fn(in.c_str(), out.c_str(), w, h), VORLIN_RESIZE_OK);
+  int32_t status = fn(in.c_str(), out.c_str(), w, h);
+  fflush(stdout);
+  switch (status) {
+    case VORLIN_RESIZE_OK: return kExitOk;
+    case VORLIN_RESIZE_BAD_SIZE:
+      return report("resize", status, "the width and height must each be 1 or more");
+    case VORLIN_RESIZE_LOAD_FAILED:
+      return report("resize", status, "the input could not be loaded");
+    case VORLIN_RESIZE_CREATE_FAILED:
+      return report("resize", status, resize_create_words(in, w, h));
+    case VORLIN_RESIZE_SAVE_FAILED:
+      return report("resize", status, "the result could not be written to the output");
+    default: return report("resize", status, "a status the module does not document");
+  }
 }
 
 int run_erode(VorlinErodeFn fn, const std::wstring& in, const std::wstring& out, int32_t passes) {
   fflush(stdout);
-  return report("erode", fn(in.c_str(), out.c_str(), passes), VORLIN_ERODE_OK);
+  int32_t status = fn(in.c_str(), out.c_str(), passes);
+  fflush(stdout);
+  if (status == VORLIN_ERODE_OK) return kExitOk;
+  return report("erode", status,
+                status == VORLIN_ERODE_FAILED
+                    ? "no eroded picture was written; the module's lines above say why"
+                    : "a status the module does not document");
 }
 
-// The probe answers 999 both for a failure and for a stored 999 (or a query it
-// does not know); only its messages on standard error tell them apart. The
-// call's standard error goes into a scratch file, and from there, unchanged,
-// to the real standard error once the call is over.
+// The probe answers 999 both for a failure and for a stored 999; only its
+// messages on standard error tell them apart. The call's standard error goes
+// through a pipe, read as it comes, and from there, unchanged, to the real
+// standard error once the call is over. An answer whose messages could not
+// all be read is no answer.
 int run_probe(VorlinProbeFn fn, const std::wstring& in, int32_t query) {
   fflush(stdout);
-  fflush(stderr);
-  FILE* scratch = open_scratch_file();
-  int saved = scratch != nullptr ? duplicate_fd(stream_fd(stderr)) : -1;
-  if (saved < 0 || replace_fd(stream_fd(scratch), stream_fd(stderr)) < 0) {
-    int error = errno;
-    if (saved >= 0) close_fd(saved);
-    if (scratch != nullptr) fclose(scratch);
-    fprintf(stderr, "vorlin: cannot set aside the probe's messages: %s\n", strerror(error));
+  Capture capture;
+  if (!begin_capture(&capture)) {
+    fprintf(stderr, "vorlin: cannot set aside the probe's messages: %s\n", strerror(errno));
     return kExitHost;
   }
   int32_t answer = fn(in.c_str(), query);
-  fflush(stderr);
-  replace_fd(saved, stream_fd(stderr));
-  close_fd(saved);
-  std::string said;
-  char chunk[4096];
-  rewind(scratch);
-  for (size_t got; (got = fread(chunk, 1, sizeof chunk, scratch)) > 0;) said.append(chunk, got);
-  fclose(scratch);
+  bool complete = end_capture(&capture);
+  const std::string& said = capture.drain.text;
   fwrite(said.data(), 1, said.size(), stderr);
+  if (!complete) {
+    fprintf(stderr,
+            "vorlin: the probe's messages could not all be read (%s), so its answer is unknown\n",
+            strerror(capture.drain.error != 0 ? capture.drain.error : EIO));
+    return kExitFailed;
+  }
   if (answer == VORLIN_PROBE_NO_ANSWER && !said.empty()) return kExitFailed;
   printf("%d\n", static_cast<int>(answer));
-  fflush(stdout);
   return kExitOk;
+}
+
+// Every line meant for standard output must have reached it: a write that
+// failed there (a full disk, a reader gone away) fails a call that had
+// succeeded, with the reason where it is known.
+int finish_output(int status) {
+  errno = 0;
+  int error = fflush(stdout) != 0 ? errno : 0;
+  if (error == 0 && !ferror(stdout)) return status;
+  if (error == 0) error = output_error();
+  fprintf(stderr, "vorlin: cannot write to standard output%s%s\n", error != 0 ? ": " : "",
+          error != 0 ? strerror(error) : "");
+  return status == kExitOk ? kExitHost : status;
 }
 
 // ---- The demo ------------------------------------------------------------------
@@ -508,6 +750,219 @@ int run_demo(const std::string& dir) {
   return failures != 0 ? kExitFailed : host_failed ? kExitHost : kExitOk;
 }
 
+// ---- The commands --------------------------------------------------------------
+
+// Paths in args[0..paths) to wide characters, the numbers after them
+// (queries for the probe) to int32: every argument checked before any module
+// is loaded. 0 when all are good, else the usage error's status.
+int read_arguments(char** args, int count, int paths, bool query, std::vector<std::wstring>* wide,
+                   std::vector<int32_t>* numbers) {
+  for (int i = 0; i < paths; ++i) {
+    wide->emplace_back();
+    if (!decode_argument(args[i], &wide->back())) return usage_error(undecodable(args[i]));
+  }
+  for (int i = paths; i < count; ++i) {
+    int32_t value = 0;
+    if (query ? !parse_query(args[i], &value) : !parse_int32(args[i], &value)) {
+      return usage_error(shown(args[i]) + (query ? " is not a query the probe answers: height (1), "
+                                                   "width (2) or bits (3)"
+                                                 : " is not a 32-bit integer"));
+    }
+    numbers->push_back(value);
+  }
+  return kExitOk;
+}
+
+int resize_command(char** args, int count) {
+  std::vector<std::wstring> paths;
+  std::vector<int32_t> numbers;
+  int status = read_arguments(args, count, 2, false, &paths, &numbers);
+  if (status != kExitOk) return status;
+  ModuleLookup m = find_module("VorlinScale", "BMPResizers");
+  if (m.fn == nullptr) return module_problem("VorlinScale", m);
+  return run_resize(reinterpret_cast<VorlinResizeFn>(m.fn), paths[0], paths[1], numbers[0],
+                    numbers[1]);
+}
+
+int erode_command(char** args, int count) {
+  std::vector<std::wstring> paths;
+  std::vector<int32_t> numbers;
+  int status = read_arguments(args, count, 2, false, &paths, &numbers);
+  if (status != kExitOk) return status;
+  ModuleLookup m = find_module("VorlinMorph", "BMPErosion");
+  if (m.fn == nullptr) return module_problem("VorlinMorph", m);
+  return run_erode(reinterpret_cast<VorlinErodeFn>(m.fn), paths[0], paths[1], numbers[0]);
+}
+
+int probe_command(char** args, int count) {
+  std::vector<std::wstring> paths;
+  std::vector<int32_t> numbers;
+  int status = read_arguments(args, count, 1, true, &paths, &numbers);
+  if (status != kExitOk) return status;
+  ModuleLookup m = find_module("VorlinProbe", "BMPSizeChecker");
+  if (m.fn == nullptr) return module_problem("VorlinProbe", m);
+  return run_probe(reinterpret_cast<VorlinProbeFn>(m.fn), paths[0], numbers[0]);
+}
+
+int demo_command(char** args, int count) {
+  std::vector<std::wstring> paths;
+  std::vector<int32_t> none;
+  int status = read_arguments(args, count, count, false, &paths, &none);
+  if (status != kExitOk) return status;
+  return run_demo(count == 1 ? args[0] : "vorlin-demo");
+}
+
+int version_command(char**, int) {
+  printf("vorlin %s\n", VORLIN_VERSION);
+  const char* modules[][2] = {{"VorlinScale", "BMPResizers"},
+                              {"VorlinMorph", "BMPErosion"},
+                              {"VorlinProbe", "BMPSizeChecker"}};
+  for (const auto& m : modules) {
+    ModuleLookup lookup = find_module(m[0], m[1]);
+    if (lookup.status == kExitOk)
+      printf("%s: %s\n", m[0], lookup.where.c_str());
+    else if (lookup.status == kExitNoModule)
+      printf("%s: not found in %s\n", m[0], lookup.where.c_str());
+    else
+      printf("%s: cannot be loaded: %s\n", m[0], lookup.problem.c_str());
+  }
+  return kExitOk;
+}
+
+int help_command(char** args, int count);
+
+struct Command {
+  const char* name;
+  const char* aliases[2];  // the same command spelled as an option
+  const char* synopsis;    // as the overview shows it, after "vorlin "
+  const char* summary;     // the overview's words; after a '\n' they go on on the next line
+  const char* help;        // the command's own usage, after its synopsis line
+  int least, most;         // how many arguments it takes
+  const char* count_rule;  // what a wrong count is told (", got N" follows a fixed count)
+  int (*run)(char** args, int count);
+};
+
+const Command kCommands[] = {
+    {"resize",
+     {},
+     "resize IN OUT WIDTH HEIGHT",
+     "resize a 2, 8, 16, 24 or 32-bit BMP",
+     "Resizes IN, an uncompressed 2, 8, 16, 24 or 32-bit BMP, to WIDTH x HEIGHT pixels (each\n"
+     "1 or more) with the VorlinScale module and writes OUT at the same depth with the same\n"
+     "palette: bilinear for 24 and 32 bits, truncated-position sampling otherwise.\n",
+     4,
+     4,
+     "takes 4 arguments",
+     resize_command},
+    {"erode",
+     {},
+     "erode IN OUT PASSES",
+     "1 to 100 erosion passes; writes an 8-bit gray BMP",
+     "Loads IN, an uncompressed 8-bit or 24-bit BMP, as gray (24-bit pixels become black or\n"
+     "white), applies PASSES (1 to 100) passes of four-neighbour erosion of its white regions\n"
+     "with the VorlinMorph module and writes OUT as an 8-bit gray BMP.\n",
+     3,
+     3,
+     "takes 3 arguments",
+     erode_command},
+    {"probe",
+     {},
+     "probe IN height|width|bits",
+     "print a value from the BMP's headers\n(the query numbers 1, 2 and 3 work too)",
+     "Prints IN's height (as stored: negative for a top-down BMP), width or bits per pixel,\n"
+     "read from its headers by the VorlinProbe module; the query numbers 1 (height), 2 (width)\n"
+     "and 3 (bits) work too. On a failure the module's messages are shown and nothing is\n"
+     "printed on standard output.\n",
+     2,
+     2,
+     "takes 2 arguments",
+     probe_command},
+    {"demo",
+     {},
+     "demo [DIR]",
+     "draw sample pictures into DIR (default ./vorlin-demo)\nand run every module found on them",
+     "Draws sample pictures (24, 8, 16, 32 and 2-bit) into DIR (default ./vorlin-demo, made\n"
+     "when missing), resizes each one up and down, erodes the 24-bit card and probes samples\n"
+     "and results with every module found, then prints the full path of DIR.\n",
+     0,
+     1,
+     "takes at most one directory",
+     demo_command},
+    {"version",
+     {"--version"},
+     "--version",
+     "this host's version and the module files it finds",
+     "Prints this host's version and, for each module, the full path of the file it loads,\n"
+     "or why there is none. 'vorlin --version' is the same.\n",
+     0,
+     0,
+     "takes no arguments",
+     version_command},
+    {"help",
+     {"--help", "-h"},
+     "--help [COMMAND]",
+     "this text, or the usage of one command",
+     "Prints the overview of the commands, or the usage of COMMAND. 'vorlin --help',\n"
+     "'vorlin -h' and 'vorlin COMMAND --help' (or -h) are the same.\n",
+     0,
+     1,
+     "takes at most one command",
+     help_command},
+};
+
+const Command* find_command(const char* word) {
+  for (const Command& c : kCommands) {
+    if (strcmp(word, c.name) == 0) return &c;
+    for (const char* alias : c.aliases)
+      if (alias != nullptr && strcmp(word, alias) == 0) return &c;
+  }
+  return nullptr;
+}
+
+const char kUsageEnd[] =
+    "\n"
+    "'vorlin help' and 'vorlin version' work too; -h or --help after a command prints its usage.\n"
+    "Modules are loaded from $VORLIN_MODULE_DIR when it is set, else from the directory of\n"
+    "this program or ../lib beside it. Paths are read in the locale's encoding, or as UTF-8\n"
+    "when the locale is plain ASCII (as it is with LANG unset).\n"
+    "Exit status: 0 success; 1 the module failed (its own messages say why); 2 usage error;\n"
+    "3 module not found; 5 the host failed (a module file it cannot load, a directory or\n"
+    "file it cannot make, its own output it cannot write).\n";
+
+// One command's usage: its name and arguments, then what it does.
+int command_help(const Command& command) {
+  const char* arguments = strchr(command.synopsis, ' ');
+  printf("Usage: vorlin %s%s\n%s", command.name, arguments != nullptr ? arguments : "",
+         command.help);
+  return kExitOk;
+}
+
+int help_command(char** args, int count) {
+  if (count == 1) {
+    const Command* command = find_command(args[0]);
+    if (command == nullptr) return usage_error("unknown command " + shown(args[0]));
+    return command_help(*command);
+  }
+  fputs("Usage:\n", stdout);
+  for (const Command& c : kCommands) {
+    printf("  vorlin %-29s", c.synopsis);
+    for (const char* p = c.summary; *p != '\0'; ++p) {
+      putchar(*p);
+      if (*p == '\n') printf("%38s", "");
+    }
+    putchar('\n');
+  }
+  fputs(kUsageEnd, stdout);
+  return kExitOk;
+}
+
+// What a wrong number of arguments is told, with the command as it was typed.
+std::string count_problem(const Command& command, const char* typed, int count) {
+  std::string what = std::string(typed) + " " + command.count_rule;
+  if (command.least == command.most && command.least > 0) what += ", got " + std::to_string(count);
+  return what;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -516,69 +971,17 @@ int main(int argc, char** argv) {
   // every message leaves in the order it was printed, into a pipe or a file
   // as on a terminal.
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  ignore_broken_pipes();
   if (argc < 2) return usage_error("no command given");
-  std::string command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    fputs(kUsage, stdout);
-    return kExitOk;
+  const Command* command = find_command(argv[1]);
+  if (command == nullptr) return usage_error("unknown command " + shown(argv[1]));
+  char** args = argv + 2;
+  int count = argc - 2;
+  for (int i = 0; i < count; ++i) {
+    if (strcmp(args[i], "--help") == 0 || strcmp(args[i], "-h") == 0)
+      return finish_output(command_help(*command));
   }
-  if (command == "--version") {
-    if (argc > 2) return usage_error("--version takes no arguments");
-    return print_version();
-  }
-  if (command == "demo") {
-    if (argc > 3) return usage_error("demo takes at most one directory");
-    std::wstring wide;
-    if (argc == 3 && !decode_argument(argv[2], &wide)) return usage_error(undecodable(argv[2]));
-    return run_demo(argc == 3 ? argv[2] : "vorlin-demo");
-  }
-
-  struct Shape {
-    const char* name;
-    int arguments;
-  };
-  const Shape shapes[] = {{"resize", 4}, {"erode", 3}, {"probe", 2}};
-  const Shape* shape = nullptr;
-  for (const Shape& s : shapes)
-    if (command == s.name) shape = &s;
-  if (shape == nullptr) return usage_error("unknown command '" + command + "'");
-  if (argc - 2 != shape->arguments) {
-    return usage_error(command + " takes " + std::to_string(shape->arguments) + " arguments, got " +
-                       std::to_string(argc - 2));
-  }
-
-  // Every argument is checked before any module is loaded or called.
-  std::vector<std::wstring> paths;
-  int path_count = command == "probe" ? 1 : 2;
-  for (int i = 0; i < path_count; ++i) {
-    std::wstring wide;
-    if (!decode_argument(argv[2 + i], &wide)) return usage_error(undecodable(argv[2 + i]));
-    paths.push_back(wide);
-  }
-  std::vector<int32_t> numbers;
-  for (int i = 2 + path_count; i < argc; ++i) {
-    int32_t value = 0;
-    bool ok = command == "probe" ? parse_query(argv[i], &value) : parse_int32(argv[i], &value);
-    if (!ok) {
-      return usage_error(
-          "'" + std::string(argv[i]) + "' is not " +
-          (command == "probe" ? "height, width, bits or a query number" : "a 32-bit integer"));
-    }
-    numbers.push_back(value);
-  }
-
-  if (command == "resize") {
-    ModuleLookup m = find_module("VorlinScale", "BMPResizers");
-    if (m.fn == nullptr) return module_problem("VorlinScale", m);
-    return run_resize(reinterpret_cast<VorlinResizeFn>(m.fn), paths[0], paths[1], numbers[0],
-                      numbers[1]);
-  }
-  if (command == "erode") {
-    ModuleLookup m = find_module("VorlinMorph", "BMPErosion");
-    if (m.fn == nullptr) return module_problem("VorlinMorph", m);
-    return run_erode(reinterpret_cast<VorlinErodeFn>(m.fn), paths[0], paths[1], numbers[0]);
-  }
-  ModuleLookup m = find_module("VorlinProbe", "BMPSizeChecker");
-  if (m.fn == nullptr) return module_problem("VorlinProbe", m);
-  return run_probe(reinterpret_cast<VorlinProbeFn>(m.fn), paths[0], numbers[0]);
+  if (count < command->least || count > command->most)
+    return usage_error(count_problem(*command, argv[1], count));
+  return finish_output(command->run(args, count));
 }

@@ -125,10 +125,9 @@ elseif(STEP STREQUAL "host")
   file(REMOVE_RECURSE ${dir})
   set(host ${prefix}/bin/vorlin)
   run(${host} --version)
-  file(REAL_PATH ${prefix}/bin bin)  # as the host sees its own directory
-  set(lib ${bin}/../lib)
+  file(REAL_PATH ${prefix}/lib lib)  # the real path the host prints, the versioned names
   expect_equal("the installed host's --version" "${run_output}"
-    "vorlin 1.0.0.1\nVorlinScale: ${lib}/libVorlinScale.so\nVorlinMorph: ${lib}/libVorlinMorph.so\nVorlinProbe: ${lib}/libVorlinProbe.so\n")
+    "vorlin 1.0.0.1\nVorlinScale: ${lib}/libVorlinScale.so.1\nVorlinMorph: ${lib}/libVorlinMorph.so.1\nVorlinProbe: ${lib}/libVorlinProbe.so.1\n")
   run(${host} demo ${dir})
   string(FIND "${run_output}" "Modules: VorlinScale found, VorlinMorph found, VorlinProbe found\n"
          found)
