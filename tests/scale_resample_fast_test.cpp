@@ -4,15 +4,23 @@
 // failure program covers that, with every other allocation of the call.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <vector>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 #include <string>
 
 #include "raster_image.h"
 #include "resample_fast.h"
 #include "resample_kernel_sets.h"
 #include "resample_spans.h"
+#include "resize_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -75,6 +83,60 @@ size_t byte_count(const RasterImage* image) {
   return ::testing::AssertionSuccess();
 }
 
+// The same result made in strips of random heights, each from copies of
+// only the source rows that strip reads (source_rows_of), as the streamed
+// call holds them: a row read that the strip did not ask for reads a null
+// entry, and one read past a row's end leaves its own block.
+::testing::AssertionResult strips_match(const RasterImage* source, const RasterImage* reference,
+                                        const ResampleKernelSet& set) {
+  const ResampleMode mode = resample_mode(source, reference);
+  if (mode == ResampleMode::kDecline) {
+    return ::testing::AssertionSuccess();  // the reference makes these
+  }
+  std::mt19937 rng(static_cast<uint32_t>(reference->width * 31 + reference->height));
+  ResampleScratch* scratch = new_resample_scratch();
+  const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
+  const size_t stride = static_cast<size_t>(row_size(reference->width, reference->bits_per_pixel));
+  int32_t bad_row = -1;
+  for (int32_t first = 0; first < reference->height && bad_row < 0;) {
+    const int32_t count = std::min<int32_t>(1 + static_cast<int32_t>(rng() % 40),
+                                            reference->height - first);
+    int32_t table_first = 0;
+    int32_t unused = 0;
+    source_rows_of(source, reference, mode, first, &table_first, &unused);
+    std::vector<Bytes> copies;
+    std::vector<const uint8_t*> table;
+    copies.reserve(2 * static_cast<size_t>(count));
+    for (int32_t i = first; i < first + count; ++i) {
+      int32_t rows[2];
+      source_rows_of(source, reference, mode, i, &rows[0], &rows[1]);
+      for (int32_t y : rows) {
+        if (y < 0 || y >= source->height) continue;
+        const size_t at = static_cast<size_t>(y - table_first);
+        if (table.size() <= at) table.resize(at + 1, nullptr);
+        if (table[at] != nullptr) continue;
+        const uint8_t* row = source->pixels + static_cast<size_t>(y) * source_stride;
+        copies.emplace_back(row, row + source_stride);
+        table[at] = copies.back().data();
+      }
+    }
+    Bytes out(stride * static_cast<size_t>(count), 0);
+    const ResampleRows part = {source, reference,   {first, count}, nullptr,
+                               table.empty() ? nullptr : table.data(), table_first, out.data()};
+    resample_rows_with(part, mode, set, scratch);
+    if (memcmp(out.data(), reference->pixels + static_cast<size_t>(first) * stride, out.size()) != 0) {
+      bad_row = first;
+    }
+    first += count;
+  }
+  free_resample_scratch(scratch);
+  if (bad_row >= 0) {
+    return ::testing::AssertionFailure()
+           << set.name << ": the strip from result row " << bad_row << " differs";
+  }
+  return ::testing::AssertionSuccess();
+}
+
 // Every kernel set, and resample_image as a whole (record, palette, bytes).
 void expect_same_as_reference(const RasterImage* source, int32_t new_width, int32_t new_height) {
   RasterImage* reference = resample_image_reference(source, new_width, new_height);
@@ -85,6 +147,7 @@ void expect_same_as_reference(const RasterImage* source, int32_t new_width, int3
   for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
     if (kResampleKernelSets[s].available()) {
       EXPECT_TRUE(kernels_match(source, reference, kResampleKernelSets[s])) << where;
+      EXPECT_TRUE(strips_match(source, reference, kResampleKernelSets[s])) << where;
     }
   }
   RasterImage* result = resample_image(source, new_width, new_height);
@@ -195,6 +258,178 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
   }
 }
 
+
+// ------------------------------------------ the streamed call, held to the pipeline
+
+// What a resize call left: its outcome, both streams, and the output file.
+struct FileRun {
+  ResizeOutcome outcome;
+  Captured captured;
+  bool written;
+  Bytes output;
+};
+
+// One capture stays open for a whole test (a capture a call costs a
+// directory); after each call its text is taken and the files emptied.
+Captured take_capture() {
+  fflush(stdout);
+  fflush(stderr);
+  Captured text = peek_capture();
+  for (int fd : {1, 2}) {
+#if defined(_WIN32)
+    EXPECT_EQ(_chsize(fd, 0), 0);
+    EXPECT_EQ(_lseek(fd, 0, SEEK_SET), 0);
+#else
+    EXPECT_EQ(ftruncate(fd, 0), 0);
+    EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
+#endif
+  }
+  return text;
+}
+
+FileRun run_file_call(const std::string& in, const std::string& out, int32_t width,
+                      int32_t height, const ResampleKernelSet* set) {
+  remove(out.c_str());
+  FileRun run;
+  run.outcome = set == nullptr ? resize_whole(in.c_str(), out.c_str(), width, height)
+                               : resize_streamed(in.c_str(), out.c_str(), width, height, *set);
+  run.captured = take_capture();
+  run.written = file_exists(out);
+  if (run.written) run.output = read_file(out);
+  return run;
+}
+
+// The streamed call with every kernel set against the whole-image pipeline:
+// outcome, standard output and error, and every byte of the output file.
+void expect_streamed_as_whole(const std::string& in, const std::string& out, int32_t width,
+                              int32_t height, const std::string& where) {
+  const FileRun whole = run_file_call(in, out, width, height, nullptr);
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    const ResampleKernelSet& set = kResampleKernelSets[s];
+    if (!set.available()) continue;
+    const FileRun streamed = run_file_call(in, out, width, height, &set);
+    EXPECT_EQ(streamed.outcome, whole.outcome) << where << ", " << set.name;
+    EXPECT_EQ(streamed.captured.out, whole.captured.out) << where << ", " << set.name;
+    EXPECT_EQ(streamed.captured.err, whole.captured.err) << where << ", " << set.name;
+    EXPECT_EQ(streamed.written, whole.written) << where << ", " << set.name;
+    EXPECT_TRUE(streamed.output == whole.output) << where << ", " << set.name << ": outputs differ";
+  }
+}
+
+// A BMP file of random content: any depth, a palette of any length for 2
+// and 8 bits, sometimes a longer information header, a pixel offset in the
+// headers, in the palette or past the end, and the file cut anywhere (often
+// at a row's edge).
+Bytes random_bmp_file(std::mt19937& rng, int32_t width, int32_t height, uint16_t bits) {
+  BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.bits_per_pixel = bits;
+  if (rng() % 5 == 0) f.header_size = 40 + static_cast<uint32_t>(rng() % 90);
+  size_t entries = 0;
+  if (bits <= 8) {
+    f.colors_used = rng() % 3 == 0 ? 0 : static_cast<uint32_t>(1 + rng() % 300);
+    entries = f.colors_used != 0 ? f.colors_used : bits == 2 ? 4 : 256;
+  }
+  const size_t stride = test_row_size(width, bits);
+  Bytes file = build_bmp(f, random_bytes(entries * 4, static_cast<uint32_t>(rng())),
+                         random_bytes(stride * static_cast<size_t>(height),
+                                      static_cast<uint32_t>(rng())),
+                         rng() % 6 == 0 ? rng() % 9 : 0);
+  const uint32_t offset = get_le32(file, 10);
+  switch (rng() % 10) {
+    case 0:  // inside the headers or the palette
+      file[10] = static_cast<uint8_t>(rng() % offset);
+      file[11] = file[12] = file[13] = 0;
+      break;
+    case 1: {  // past the end
+      const uint32_t far = static_cast<uint32_t>(file.size() + rng() % 5000);
+      for (int b = 0; b < 4; ++b) file[10 + b] = static_cast<uint8_t>(far >> (8 * b));
+      break;
+    }
+    case 2:  // cut at a row's edge
+      file.resize(offset + stride * (rng() % static_cast<uint32_t>(height)));
+      break;
+    case 3:  // cut anywhere after the headers
+      file.resize(54 + rng() % (file.size() - 53));
+      break;
+    default: break;
+  }
+  return file;
+}
+
+TEST(ResampleFast, StreamedCallMatchesTheWholeImagePipelineOnRandomFiles) {
+  std::mt19937 rng(20261209);
+#if defined(VORLIN_EMULATED_TEST_RUN)
+  const int kCases = 200;
+#else
+  const int kCases = 1000;
+#endif
+  const std::string dir = make_temp_dir();
+  const std::string in = dir + "/in.bmp";
+  const std::string out = dir + "/out.bmp";
+  begin_capture();
+  for (int n = 0; n < kCases; ++n) {
+    const uint16_t bits = kDepths[n % 5];
+    const int32_t width = random_size(rng, 200);
+    const int32_t height = random_size(rng, 200);
+    write_file(in, random_bmp_file(rng, width, height, bits));
+    const int32_t new_width = random_size(rng, 300);
+    const int32_t new_height = random_size(rng, 300);
+    expect_streamed_as_whole(in, out, new_width, new_height,
+                             "case " + std::to_string(n) + ": " + std::to_string(width) + "x" +
+                                 std::to_string(height) + "x" + std::to_string(bits) + " -> " +
+                                 std::to_string(new_width) + "x" + std::to_string(new_height));
+    if (::testing::Test::HasFailure()) break;
+  }
+  end_capture();
+}
+
+// Strips of one row and rings of two (rows wider than either holds),
+// enlargements that repeat each source row hundreds of times, reductions
+// that skip most rows (the table's span and the seek over gaps), fractions
+// of 0, sixteenths and others, and the last rows that blend in black.
+TEST(ResampleFast, StreamedCallMatchesThePipelineAtStripRingAndTableEdges) {
+  struct Case {
+    int32_t width, height, new_width, new_height;
+  };
+  const Case cases[] = {
+      {140000, 3, 140000, 5},  // a 24-bit result row over the strip: strips of 1 row
+      {240000, 4, 90, 7},      // source rows over the ring: a ring of 2
+      {3, 2, 5, 4000},         // each source row made 2000 times
+      {20, 30000, 7, 5},       // every 6000th row, and the table's span
+      {64, 9000, 64, 4500},    // halving: every other row, fy 0
+      {64, 9000, 64, 4501},    // nearly halving: two rows a result row
+      {33, 10, 33, 160},       // sixteenths
+      {17, 7, 40, 29},         // the last rows mixing in black
+      {1, 1, 1, 1},
+      {5, 3000, 3, 2999},
+  };
+  const std::string dir = make_temp_dir();
+  const std::string in = dir + "/in.bmp";
+  const std::string out = dir + "/out.bmp";
+  std::mt19937 rng(11);
+  begin_capture();
+  for (const Case& c : cases) {
+    for (uint16_t bits : kDepths) {
+      if (int64_t{c.width} * c.height * bits > int64_t{64} << 23) continue;  // keep files small
+      BmpFields f;
+      f.width = c.width;
+      f.height = c.height;
+      f.bits_per_pixel = bits;
+      const size_t entries = bits == 2 ? 4 : bits == 8 ? 256 : 0;
+      write_file(in, build_bmp(f, random_bytes(entries * 4, rng()),
+                               random_bytes(test_row_size(c.width, bits) *
+                                                static_cast<size_t>(c.height),
+                                            rng())));
+      expect_streamed_as_whole(in, out, c.new_width, c.new_height,
+                               std::to_string(c.width) + "x" + std::to_string(c.height) + "x" +
+                                   std::to_string(bits) + " -> " + std::to_string(c.new_width) +
+                                   "x" + std::to_string(c.new_height));
+    }
+  }
+  end_capture();
+}
 
 // Bands and strips tile every length up to 2^31 - 1 exactly and end: the
 // step past the last span of a row near that length once wrapped negative.
