@@ -611,10 +611,11 @@ TEST_F(Host, ResizeShowsTheModulesOutputAndMapsItsStatus) {
        failed + "3): the result cannot be made: a 65536x65536 8-bit BMP needs 4294967414" + limit},
       {{"resize", two, out, "262144", "65536"},  // 65536 bytes a row, 16 bytes of palette
        failed + "3): the result cannot be made: a 262144x65536 2-bit BMP needs 4294967366" + limit},
-      // Within the limit but not within the host's memory.
-      {{"resize", input, out, "16000", "16000"},
-       failed + "3): the result could not be made: not enough memory for a 16000x16000 24-bit BMP "
-                "(768000054 bytes)\n",
+      // Within the limit but not within the host's memory: the call streams its
+      // rows, so what it cannot hold is one result row.
+      {{"resize", input, out, "1000000000", "1"},
+       failed + "3): the result could not be made: not enough memory for a 1000000000x1 24-bit BMP "
+                "(3000000054 bytes)\n",
        256},
   };
   for (const auto& c : cases) {
