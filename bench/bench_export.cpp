@@ -1,10 +1,18 @@
 // Each export called whole, loaded from its built module as a host does, on
-// files in a temporary directory; beside it OpenCV's imread + kernel +
-// imwrite of the same files, a plain read and write of those files, and the
-// export's kernel alone (the limit is plain I/O plus kernel).
+// files in a temporary directory, each repetition writing a new output file
+// (the old one removed first, untimed), as a user's call does; beside it
+// OpenCV's imread + kernel + imwrite of the same files, a plain read and
+// write of those files, and the export's kernel alone (the limit is plain
+// I/O plus kernel). A resize also has its streaming I/O floor (the rows it
+// needs read through a small buffer, an output of its size written from
+// one) and, where VORLIN_BENCH_BASELINE names another build's
+// libVorlinScale, that build's call on the same files (the A/B).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +25,8 @@
 #include "bench_cases.h"
 #include "bench_support.h"
 #include "bmp_io.h"
+#include "resample_fast.h"
+#include "resample_kernel_sets.h"
 #include "erode.h"
 #include "erode_pictures.h"
 #include "gray_bmp_writer.h"
@@ -59,15 +69,34 @@ struct ResizeExport {
 };
 
 const ResizeExport kResizeExports[] = {
-    {4096, 4096, 2048, 2048, 24},
-    {1024, 768, 4096, 3072, 32},
-    {4096, 4096, 2048, 2048, 8},
+    {4096, 4096, 2048, 2048, 24}, {4096, 4096, 2048, 2048, 32}, {4096, 4096, 2048, 2048, 8},
+    {1024, 768, 4096, 3072, 24},  {1024, 768, 4096, 3072, 32},  {1920, 1080, 1280, 720, 24},
+    {1600, 1200, 1000, 750, 24},
+    // Sources twice and ten times as tall: what a call holds must not grow.
+    {4096, 8192, 2048, 2048, 24}, {1024, 7680, 4096, 3072, 24},
 };
 
 std::string resize_name(const ResizeExport& e) {
+  if (e.bits == 0) return "BMPResizers_24bit_claimed_30000x30000_to_64x64";
   return "BMPResizers_" + std::to_string(e.bits) + "bit_" + std::to_string(e.width) + "x" +
          std::to_string(e.height) + "_to_" + std::to_string(e.new_width) + "x" +
          std::to_string(e.new_height);
+}
+
+// A 54-byte file whose headers claim a 30000 x 30000 24-bit picture.
+std::string claimed_input() {
+  std::string path = bench_temp_dir() + "/claimed_30000x30000.bmp";
+  RasterImage* image = make_random_raster(1, 1, 24, 4);
+  if (!save_bmp(image, path.c_str())) abort();
+  free_image(image);
+  FILE* file = fopen(path.c_str(), "r+b");
+  const uint8_t side[4] = {0x30, 0x75, 0, 0};  // 30000
+  fseek(file, 18, SEEK_SET);
+  fwrite(side, 1, 4, file);
+  fwrite(side, 1, 4, file);
+  fclose(file);
+  if (truncate(path.c_str(), 54) != 0) abort();
+  return path;
 }
 
 std::string resize_input(const ResizeExport& e) {
@@ -83,22 +112,86 @@ std::string resize_input(const ResizeExport& e) {
   return path;
 }
 
-void run_resize_export(benchmark::State& state, ResizeExport e) {
-  auto resize = reinterpret_cast<VorlinResizeFn>(module_symbol(VORLINSCALE_PATH, "BMPResizers"));
-  std::string input = resize_input(e);
+// The call of the module at path on the case's files, a new output each
+// repetition; the heap the first call held at its most.
+void time_resize_module(benchmark::State& state, const ResizeExport& e, const char* path,
+                        const std::string& role) {
+  auto resize = reinterpret_cast<VorlinResizeFn>(module_symbol(path, "BMPResizers"));
+  std::string input = e.bits == 0 ? claimed_input() : resize_input(e);
+  std::string output = bench_temp_dir() + "/" + resize_name(e) + "_" + role + ".bmp";
   std::wstring in = widen(input);
-  std::wstring out = widen(bench_temp_dir() + "/" + resize_name(e) + "_ours.bmp");
+  std::wstring out = widen(output);
   int saved = quiet_stdout_begin();
+  remove(output.c_str());
   heap_reset_peak();
   size_t before = heap_live();
   int32_t status = resize(in.c_str(), out.c_str(), e.new_width, e.new_height);
   size_t peak = heap_peak() - before;
   for (auto _ : state) {
+    state.PauseTiming();
+    remove(output.c_str());
+    state.ResumeTiming();
     status = resize(in.c_str(), out.c_str(), e.new_width, e.new_height);
   }
   quiet_stdout_end(saved);
   if (status != VORLIN_RESIZE_OK) state.SkipWithError("BMPResizers failed");
   report_heap(state, static_cast<double>(peak) / 1024.0);
+}
+
+void run_resize_export(benchmark::State& state, ResizeExport e) {
+  time_resize_module(state, e, VORLINSCALE_PATH, "ours");
+}
+
+void run_resize_baseline(benchmark::State& state, ResizeExport e) {
+  time_resize_module(state, e, getenv("VORLIN_BENCH_BASELINE"), "baseline");
+}
+
+// What no streamed call can go below: the source rows the result needs
+// (row y0 of each result row, and y0 + 1 where a 24- or 32-bit blend weighs
+// it), read through a 64 KiB buffer with gaps of 64 KiB and more sought
+// over, and a new output of the result's size written from that buffer.
+void run_resize_floor(benchmark::State& state, ResizeExport e) {
+  std::string input = resize_input(e);
+  std::string output = bench_temp_dir() + "/" + resize_name(e) + "_floor.bmp";
+  const size_t source_stride = static_cast<size_t>(row_size(e.width, e.bits));
+  const size_t palette = e.bits <= 8 ? (e.bits == 2 ? 16 : 1024) : 0;
+  const size_t pixels_at = 54 + palette;
+  const size_t output_size =
+      pixels_at + static_cast<size_t>(row_size(e.new_width, e.bits)) * static_cast<size_t>(e.new_height);
+  std::vector<uint8_t> buffer(std::max<size_t>(65536, source_stride));
+  const double scale_y = static_cast<double>(e.height) / static_cast<double>(e.new_height);
+  for (auto _ : state) {
+    state.PauseTiming();
+    remove(output.c_str());
+    state.ResumeTiming();
+    FILE* in = fopen(input.c_str(), "rb");
+    size_t got = fread(buffer.data(), 1, pixels_at, in);
+    int64_t next = 0;
+    for (int32_t i = 0; i < e.new_height; ++i) {
+      const double sy = static_cast<double>(i) * scale_y;
+      const int64_t y0 = static_cast<int64_t>(sy);
+      const int64_t last = e.bits >= 24 && sy != static_cast<double>(y0) && y0 + 1 < e.height ? y0 + 1 : y0;
+      for (int64_t y = y0 > next ? y0 : next; y <= last; ++y) {
+        if ((y - next) * static_cast<int64_t>(source_stride) >= 65536) {
+          fseeko(in, static_cast<off_t>(pixels_at + static_cast<size_t>(y) * source_stride), SEEK_SET);
+        } else {
+          for (; next < y; ++next) got += fread(buffer.data(), 1, source_stride, in);
+        }
+        got += fread(buffer.data(), 1, source_stride, in);
+        next = y + 1;
+      }
+    }
+    fclose(in);
+    FILE* out = fopen(output.c_str(), "wb");
+    for (size_t left = output_size; left > 0;) {
+      size_t chunk = std::min<size_t>(left, 65536);
+      got += fwrite(buffer.data(), 1, chunk, out);
+      left -= chunk;
+    }
+    fclose(out);
+    benchmark::DoNotOptimize(got);
+  }
+  report_heap(state, -1);
 }
 
 void run_resize_opencv(benchmark::State& state, ResizeExport e) {
@@ -121,19 +214,28 @@ void run_resize_plain(benchmark::State& state, ResizeExport e) {
                                 static_cast<size_t>(row_size(e.new_width, e.bits)) *
                                     static_cast<size_t>(e.new_height));
   for (auto _ : state) {
+    state.PauseTiming();
+    remove(output.c_str());
+    state.ResumeTiming();
     plain_read_write(input, output, expected.size(), expected.data());
   }
   report_heap(state, -1);
 }
 
+// The kernel alone, into a result made once (warm pages), with the set the
+// export uses.
 void run_resize_kernel(benchmark::State& state, ResizeExport e) {
   std::string input = resize_input(e);
   RasterImage* source = load_bmp(input.c_str());
+  RasterImage* result = resample_image(source, e.new_width, e.new_height);
   for (auto _ : state) {
-    RasterImage* result = resample_image(source, e.new_width, e.new_height);
+    if (!resample_pixels_with(source, result, best_resample_kernel_set())) {
+      state.SkipWithError("the fast resampler declined");
+      break;
+    }
     benchmark::DoNotOptimize(result->pixels);
-    free_image(result);
   }
+  free_image(result);
   free_image(source);
   report_heap(state, -1);
 }
@@ -261,13 +363,20 @@ void run_probe_plain(benchmark::State& state) {
 }  // namespace
 
 void register_export_benchmarks() {
+  const bool baseline = getenv("VORLIN_BENCH_BASELINE") != nullptr;
   for (const ResizeExport& e : kResizeExports) {
     std::string which = resize_name(e);
     add_benchmark("export", which, "ours", run_resize_export, e);
     add_benchmark("export", which, "opencv", run_resize_opencv, e);
     add_benchmark("export", which, "plainio", run_resize_plain, e);
+    add_benchmark("export", which, "floor", run_resize_floor, e);
     add_benchmark("export", which, "kernel", run_resize_kernel, e);
+    if (baseline) add_benchmark("export", which, "baseline", run_resize_baseline, e);
   }
+  // The claimed 30000 x 30000 picture (bits 0 marks it): no row is there.
+  const ResizeExport claimed = {30000, 30000, 64, 64, 0};
+  add_benchmark("export", "BMPResizers_24bit_claimed_30000x30000_to_64x64", "ours",
+                run_resize_export, claimed);
   for (const ErodeExport& e : kErodeExports) {
     std::string which = erode_name(e);
     add_benchmark("export", which, "ours", run_erode_export, e);
