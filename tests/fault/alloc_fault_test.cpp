@@ -230,6 +230,63 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
   EXPECT_GT(points, 0);
 }
 
+// What a resize holds grows with the widths, never with the heights: every
+// block of the call together stays within 1.5 MiB for a source of any
+// height, also one whose headers claim rows the file does not have (whose
+// result is black, read from nothing).
+TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
+  struct Row {
+    const char* name;
+    int32_t width, height, new_width, new_height;
+    uint16_t bits;
+    bool claimed;  // the file is the headers alone
+  };
+  const Row rows[] = {
+      {"4096 wide, 2048 high, halved", 4096, 2048, 2048, 1024, 24, false},
+      {"4096 wide, ten times as high", 4096, 20480, 2048, 1024, 24, false},
+      {"1024 wide, 32 bits, enlarged 4 times", 1024, 768, 4096, 3072, 32, false},
+      {"1024 wide, 32 bits, ten times as high", 1024, 7680, 4096, 3072, 32, false},
+      {"8 bits with 256 colours", 4096, 4096, 2048, 2048, 8, false},
+      {"headers claiming 30000 x 30000", 30000, 30000, 64, 64, 24, true},
+  };
+  size_t held[sizeof rows / sizeof rows[0]] = {};
+  for (size_t r = 0; r < sizeof rows / sizeof rows[0]; ++r) {
+    const Row& row = rows[r];
+    SCOPED_TRACE(row.name);
+    BmpFields f;
+    f.width = row.width;
+    f.height = row.height;
+    f.bits_per_pixel = row.bits;
+    const size_t entries = row.bits == 8 ? 256 : 0;
+    const size_t pixels = row.claimed ? 0 : test_row_size(row.width, row.bits) *
+                                                static_cast<size_t>(row.height);
+    Bytes file = build_bmp(f, random_bytes(entries * 4, 3), Bytes(pixels, 0x5A));
+    write_file(input, file);
+    FaultRun log;
+    Outcome got = run(FailMode::kNone, 0,
+                      [&] {
+                        return BMPResizers(wide_input.c_str(), wide_output.c_str(), row.new_width,
+                                           row.new_height);
+                      },
+                      &log);
+    ASSERT_EQ(got.status, VORLIN_RESIZE_OK) << got.err;
+    for (const AllocEvent& e : log.events) {
+      if (e.origin == AllocOrigin::kModule) held[r] += e.size;
+    }
+    EXPECT_LE(held[r], size_t{1536} * 1024) << "bytes held";
+    EXPECT_EQ(log.live_blocks, 0);
+    if (row.claimed) {
+      // Every pixel of the result is black: no row was there to read.
+      ASSERT_EQ(got.output.size(), 54 + test_row_size(64, 24) * 64);
+      EXPECT_TRUE(std::all_of(got.output.begin() + 54, got.output.end(),
+                              [](uint8_t b) { return b == 0; }));
+    }
+  }
+  // Ten times the height, the same blocks.
+  EXPECT_EQ(held[1], held[0]);
+  EXPECT_EQ(held[3], held[2]);
+}
+
 // A result whose file would not fit the 32-bit size fields is refused
 // before its palette is allocated or copied: only the record is allocated
 // (every later allocation would fail, so a palette copy could not hide).
