@@ -148,7 +148,7 @@ void run_resize_baseline(benchmark::State& state, ResizeExport e) {
 
 // What no streamed call can go below: the source rows the result needs
 // (row y0 of each result row, and y0 + 1 where a 24- or 32-bit blend weighs
-// it), read through a 64 KiB buffer with gaps of 64 KiB and more sought
+// it), read through a 64 KiB buffer with gaps of 8 KiB and more sought
 // over, and a new output of the result's size written from that buffer.
 void run_resize_floor(benchmark::State& state, ResizeExport e) {
   std::string input = resize_input(e);
@@ -172,7 +172,7 @@ void run_resize_floor(benchmark::State& state, ResizeExport e) {
       const int64_t y0 = static_cast<int64_t>(sy);
       const int64_t last = e.bits >= 24 && sy != static_cast<double>(y0) && y0 + 1 < e.height ? y0 + 1 : y0;
       for (int64_t y = y0 > next ? y0 : next; y <= last; ++y) {
-        if ((y - next) * static_cast<int64_t>(source_stride) >= 65536) {
+        if ((y - next) * static_cast<int64_t>(source_stride) >= 8192) {
           fseeko(in, static_cast<off_t>(pixels_at + static_cast<size_t>(y) * source_stride), SEEK_SET);
         } else {
           for (; next < y; ++next) got += fread(buffer.data(), 1, source_stride, in);
