@@ -94,8 +94,8 @@ int create_staging(OutputFile* output) {
       break;
     }
     errno = 0;
-    int descriptor = _open(output->staging, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                           _S_IREAD | _S_IWRITE);
+    int descriptor =
+        _open(output->staging, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (descriptor >= 0 || errno != EEXIST) {
       if (descriptor < 0) output->staging[0] = '\0';
       return descriptor;

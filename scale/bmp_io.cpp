@@ -213,8 +213,7 @@ namespace {
 
 // The head, then the pixel array. Returns 1 when every write was accepted.
 int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
-  const int64_t pixel_bytes =
-      pixel_array_size(image->width, image->height, image->bits_per_pixel);
+  const int64_t pixel_bytes = pixel_array_size(image->width, image->height, image->bits_per_pixel);
   return write_bmp_head(file, image, file_size) &&
          write_output(file, image->pixels, static_cast<size_t>(pixel_bytes));
 }

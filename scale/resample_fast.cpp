@@ -340,8 +340,8 @@ inline void put_edge_value(uint16_t* h, uint32_t c00, uint32_t c10, const BlendS
 template <class H>
 void blend_edge_columns(H* h, const BlendJob& job, const BlendScratch<H>& s, int32_t interior,
                         int32_t count, const uint8_t* row) {
-  const RasterImage line = {const_cast<uint8_t*>(row), job.source->width, 1,
-                            job.source->bits_per_pixel, nullptr, 0};
+  const RasterImage line = {const_cast<uint8_t*>(row),  job.source->width, 1,
+                            job.source->bits_per_pixel, nullptr,           0};
   for (int32_t k = interior; k < count; ++k) {
     const int32_t x0 = s.x0[k];
     const uint32_t s0 = get_pixel(&line, x0, 0);
@@ -442,8 +442,7 @@ void blend_strip(const BlendJob& job, BlendScratch<H>* s) {
 
 ResampleMode resample_mode(const RasterImage* source, const RasterImage* result) {
   const uint16_t bits = result->bits_per_pixel;
-  if (!kExactDoubles || source->width < 1 || source->height < 1 ||
-      source->bits_per_pixel != bits ||
+  if (!kExactDoubles || source->width < 1 || source->height < 1 || source->bits_per_pixel != bits ||
       (bits != 2 && bits != 8 && bits != 16 && bits != 24 && bits != 32)) {
     return ResampleMode::kDecline;
   }
@@ -510,8 +509,8 @@ void resample_rows_with(const ResampleRows& rows, ResampleMode mode, const Resam
 
 bool resample_pixels_with(const RasterImage* source, RasterImage* result,
                           const ResampleKernelSet& set) {
-  const ResampleMode mode = source->pixels == nullptr ? ResampleMode::kDecline
-                                                      : resample_mode(source, result);
+  const ResampleMode mode =
+      source->pixels == nullptr ? ResampleMode::kDecline : resample_mode(source, result);
   ResampleScratch* scratch = mode != ResampleMode::kDecline ? new_resample_scratch() : nullptr;
   if (scratch == nullptr) {
     return false;
@@ -526,9 +525,14 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
   const int32_t strip_rows = static_cast<int32_t>(rows < height ? rows : height);
   for (Span strip = next_span({0, 0}, height, strip_rows); strip.count > 0;
        strip = next_span(strip, height, strip_rows)) {
-    const ResampleRows part = {source,  result,  strip,
-                               source->pixels, nullptr, 0,
-                               result->pixels + static_cast<size_t>(strip.first) * stride_of(result)};
+    const ResampleRows part = {
+        source,
+        result,
+        strip,
+        source->pixels,
+        nullptr,
+        0,
+        result->pixels + static_cast<size_t>(strip.first) * stride_of(result)};
     resample_rows_with(part, mode, set, scratch);
   }
   free_resample_scratch(scratch);

@@ -1,7 +1,7 @@
 // BMPResizers, the one export of VorlinScale: converts the paths, checks the
 // requested size, resizes with the rows streamed (one choice of kernel set
-// for the call), and maps the outcome to the module's status codes. Errors go to standard error, progress to
-// standard output.
+// for the call), and maps the outcome to the module's status codes. Errors go to standard error,
+// progress to standard output.
 #include <cstdio>
 
 #include "path_convert.h"

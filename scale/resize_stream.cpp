@@ -5,6 +5,7 @@
 // opened, so a failed allocation never touches the output.
 #include "resize_stream.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,13 @@ void release_call(StreamCall* call) {
   free_resample_scratch(call->scratch);
 }
 
+// rows x stride bytes as an allocation size; 0 when that does not fit one
+// (a 32-bit platform and rows of gigabytes), which fails like any allocation.
+size_t block_bytes(int64_t stride, int32_t rows) {
+  const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(rows);
+  return bytes <= SIZE_MAX / 2 ? static_cast<size_t>(bytes) : 0;
+}
+
 int32_t clamp_rows(int64_t budget, int64_t stride, int32_t least, int32_t most) {
   int64_t rows = budget / stride;
   if (rows < least) rows = least;
@@ -104,8 +112,10 @@ bool allocate_ring(StreamCall* call) {
   const int64_t stride = row_size(call->source->width, call->source->bits_per_pixel);
   // A result row reads two source rows at the most.
   call->ring_rows = clamp_rows(kRingBytes, stride, 2, call->source->height);
-  call->ring = static_cast<uint8_t*>(malloc(static_cast<size_t>(stride) * static_cast<size_t>(call->ring_rows)));
-  call->ring_y = static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(call->ring_rows)));
+  const size_t bytes = block_bytes(stride, call->ring_rows);
+  call->ring = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
+  call->ring_y =
+      static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(call->ring_rows)));
   if (call->ring == nullptr || call->ring_y == nullptr) {
     fputs(kImageDataFailed, stderr);
     return false;
@@ -135,7 +145,8 @@ bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
     return false;
   }
   call->strip_rows = clamp_rows(kStripBytes, stride, 1, new_height);
-  call->strip = static_cast<uint8_t*>(malloc(static_cast<size_t>(stride) * static_cast<size_t>(call->strip_rows)));
+  const size_t bytes = block_bytes(stride, call->strip_rows);
+  call->strip = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
   call->table = static_cast<const uint8_t**>(malloc(sizeof(uint8_t*) * kTableRows));
   call->scratch = new_resample_scratch();
   if (call->strip == nullptr || call->table == nullptr || call->scratch == nullptr) {
@@ -220,7 +231,8 @@ void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
 
 // Every strip of the result, made and written. False when a write failed.
 bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet& set) {
-  const size_t stride = static_cast<size_t>(row_size(call->result->width, call->result->bits_per_pixel));
+  const size_t stride =
+      static_cast<size_t>(row_size(call->result->width, call->result->bits_per_pixel));
   bool ok = true;
   for (Span strip = next_strip(call, 0); ok && strip.count > 0;
        strip = next_strip(call, strip.first + strip.count)) {
@@ -315,8 +327,8 @@ ResizeOutcome run_streamed(StreamCall* call, const char* input, const char* outp
     return finish_whole(call, place, input, output, new_width, new_height, origin);
   }
   // Sizes no pixel array can have are refused as loading refuses them.
-  if (pixel_array_size(call->source->width, call->source->height,
-                       call->source->bits_per_pixel) <= 0) {
+  if (pixel_array_size(call->source->width, call->source->height, call->source->bits_per_pixel) <=
+      0) {
     fputs(kImageDataFailed, stderr);
     return ResizeOutcome::kLoadFailed;
   }
@@ -327,9 +339,12 @@ ResizeOutcome run_streamed(StreamCall* call, const char* input, const char* outp
   if (!allocate_result(call, new_width, new_height)) {
     return ResizeOutcome::kCreateFailed;
   }
-  call->reader = {call->input, place.pixel_data_offset,
+  call->reader = {call->input,
+                  place.pixel_data_offset,
                   static_cast<size_t>(row_size(call->source->width, call->source->bits_per_pixel)),
-                  0, reach_offset(call->input, place.pixel_data_offset, place.position) != 0, true};
+                  0,
+                  reach_offset(call->input, place.pixel_data_offset, place.position) != 0,
+                  true};
   return stream_rows(call, output, origin, set);
 }
 
