@@ -86,11 +86,15 @@ bool pack_row_portable(uint64_t* black, uint64_t* erodable, const uint8_t* row, 
 ErodeSpan erode_bits_portable(uint64_t* out, const uint64_t* above, const uint64_t* row,
                               const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks) {
   ErodeSpan changed = kErodeNoBlocks;
+  // Word j's left neighbour as before[j]: row[j - 1] would add the unsigned
+  // j - 1, which wraps for j = 0. The word before the first is the block of
+  // zeros in front of the plane, so before points into the same allocation.
+  const uint64_t* before = row - 1;
   for (uint32_t b = blocks.first; b < blocks.end; ++b) {
     const size_t block = size_t{b} * kErodeBlockWords;
     uint64_t differ = 0;
     for (size_t j = block; j < block + kErodeBlockWords; ++j) {
-      const uint64_t left = (row[j] << 1) | (row[j - 1] >> 63);
+      const uint64_t left = (row[j] << 1) | (before[j] >> 63);
       const uint64_t right = (row[j] >> 1) | (row[j + 1] << 63);
       const uint64_t next = row[j] | (erodable[j] & (above[j] | below[j] | left | right));
       out[j] = next;

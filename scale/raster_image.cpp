@@ -75,7 +75,7 @@ uint32_t get_pixel_8(const RasterImage* image, int32_t x, int32_t y) {
 uint32_t get_pixel_2(const RasterImage* image, int32_t x, int32_t y) {
   if (!inside(image, x, y)) return 0;
   unsigned shift = 6u - 2u * (static_cast<unsigned>(x) % 4u);
-  return (row_at(image, y)[x / 4] >> shift) & 0x3u;
+  return (static_cast<uint32_t>(row_at(image, y)[x / 4]) >> shift) & 0x3u;
 }
 
 void set_pixel_32(RasterImage* image, int32_t x, int32_t y, uint32_t value) {
