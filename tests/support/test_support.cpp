@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -407,22 +408,33 @@ void* load_module_symbol(const char* module_path, const char* symbol) {
 }
 
 #if !defined(_WIN32)
-void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
-                     long pause_us) {
+namespace {
+
+// Makes the FIFO at path (removing any file there) and starts body on a
+// thread of its own. The thread blocks the timer's signal, which goes to the
+// module's side, and SIGPIPE: a write to a reader that has gone fails with
+// EPIPE instead.
+void start_fifo_thread(FifoFeed* feed, const std::string& path, std::function<void()> body) {
   unlink(path.c_str());
   if (mkfifo(path.c_str(), 0600) != 0) {
     perror("mkfifo");
     abort();
   }
   feed->path = path;
-  // The thread inherits this mask: the timer's signals go to the reader,
-  // and a write to a reader that has gone fails with EPIPE, not SIGPIPE.
   sigset_t blocked, saved;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGALRM);
   sigaddset(&blocked, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &blocked, &saved);
-  feed->writer = new std::thread([path, bytes, chunk, pause_us] {
+  feed->writer = new std::thread(std::move(body));
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+}  // namespace
+
+void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
+                     long pause_us) {
+  start_fifo_thread(feed, path, [path, bytes, chunk, pause_us] {
     int fd = open(path.c_str(), O_WRONLY);
     if (fd < 0) return;
     size_t at = 0;
@@ -436,7 +448,6 @@ void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes
     }
     close(fd);
   });
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 void finish_fifo_feed(FifoFeed* feed) {
@@ -451,19 +462,9 @@ void finish_fifo_feed(FifoFeed* feed) {
 }
 
 void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, long pause_us) {
-  unlink(path.c_str());
-  if (mkfifo(path.c_str(), 0600) != 0) {
-    perror("mkfifo");
-    abort();
-  }
-  drain->path = path;
   drain->drained = new Bytes();
   Bytes* into = drain->drained;
-  sigset_t blocked, saved;
-  sigemptyset(&blocked);
-  sigaddset(&blocked, SIGALRM);
-  pthread_sigmask(SIG_BLOCK, &blocked, &saved);
-  drain->writer = new std::thread([path, chunk, pause_us, into] {
+  start_fifo_thread(drain, path, [path, chunk, pause_us, into] {
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) return;
     std::vector<uint8_t> buffer(chunk);
@@ -476,7 +477,6 @@ void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, lo
     }
     close(fd);
   });
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 Bytes finish_fifo_drain(FifoFeed* drain) {
