@@ -1038,7 +1038,9 @@ TEST_F(BadInput, AnInPlaceCallRacedByALinkSwapReplacesNoOtherFile) {
     Call calm = row.module == 'r' ? resize(picture_path, picture_path, 8, 8)
                                   : erode(picture_path, picture_path, 1);
     EXPECT_EQ(calm.status, 999) << calm.out << calm.err;
-    if (row.as != 0) EXPECT_EQ(replaced, 0);
+    if (row.as != 0) {
+      EXPECT_EQ(replaced, 0);
+    }
     printf("%s: %d rounds, %d replaced the picture\n", row.name, rounds, replaced);
   }
 #endif
