@@ -42,25 +42,34 @@ struct RowReader {
   bool seekable;   // false once a seek failed (a pipe): gaps are read through
 };
 
-// Reads source row y (at or after reader->next) into into; bytes the file
-// does not have read as 0. The rows before it are passed over.
-void read_row(RowReader* reader, int32_t y, uint8_t* into) {
+// Reads count source rows from row first (at or after reader->next) into
+// into, in one read; bytes the file does not have read as 0. The rows before
+// them are sought over, or read through (into the same buffer) on a stream
+// that cannot seek.
+void read_rows(RowReader* reader, int32_t first, int32_t count, uint8_t* into) {
+  const size_t bytes = reader->stride * static_cast<size_t>(count);
   if (!reader->reachable) {
-    memset(into, 0, reader->stride);
+    memset(into, 0, bytes);
     return;
   }
-  const int64_t gap = int64_t{y - reader->next} * static_cast<int64_t>(reader->stride);
-  bool passed = gap == 0;
-  if (!passed && reader->seekable && gap >= kSeekGap) {
-    const uint64_t at = uint64_t{reader->pixel_data_offset} + uint64_t(y) * reader->stride;
+  bool passed = first == reader->next;
+  if (!passed && reader->seekable) {
+    const uint64_t at =
+        uint64_t{reader->pixel_data_offset} + static_cast<uint64_t>(first) * reader->stride;
     passed = seek_from_start(reader->file, at) != 0;
     reader->seekable = passed;
   }
-  for (int32_t row = reader->next; !passed && row < y; ++row) {
+  for (int32_t row = reader->next; !passed && row < first; ++row) {
     (void)read_or_zero(reader->file, into, reader->stride);
   }
-  (void)read_or_zero(reader->file, into, reader->stride);
-  reader->next = y + 1;
+  (void)read_or_zero(reader->file, into, bytes);
+  reader->next = first + count;
+}
+
+// Whether the rows from the stream's row at up to row y are read through
+// rather than sought over: a gap shorter than kSeekGap.
+bool read_through(const RowReader& reader, int32_t at, int32_t y) {
+  return int64_t{y - at} * static_cast<int64_t>(reader.stride) < kSeekGap;
 }
 
 // Everything a streamed call holds. Released by release_call.
@@ -157,75 +166,106 @@ bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
 }
 
 // The next strip from result row first: as many rows as the strip holds,
-// whose source rows fit the ring and the table.
+// whose source rows fit the table, and whose reads fit the ring (each row
+// the strip needs, and the rows of each gap between them read through).
 Span next_strip(const StreamCall* call, int32_t first) {
   const int32_t height = call->source->height;
   int32_t count = 0;
-  int32_t distinct = 0;
-  int32_t last = -1;  // the last distinct source row counted
+  int32_t slots = 0;
+  int32_t last = -1;               // the last source row counted
+  int32_t at = call->reader.next;  // where the stream will be
   int32_t lowest = -1;
   for (int32_t i = first; i < call->result->height && count < call->strip_rows; ++i) {
-    int32_t a = 0;
-    int32_t b = 0;
-    source_rows_of(call->source, call->result, call->mode, i, &a, &b);
-    const int32_t rows[2] = {a, b};
+    int32_t rows[2] = {0, 0};
+    source_rows_of(call->source, call->result, call->mode, i, &rows[0], &rows[1]);
     int32_t added = 0;
     int32_t top = last;
+    int32_t next_at = at;
     for (int32_t y : rows) {
-      if (y > top && y < height) {
-        ++added;
-        top = y;
+      if (y <= top || y >= height) continue;
+      if (y >= next_at) {
+        added += read_through(call->reader, next_at, y) ? y - next_at : 0;
+        next_at = y + 1;
       }
+      ++added;
+      top = y;
     }
-    if (lowest < 0) lowest = a;
-    if (count > 0 && (distinct + added > call->ring_rows || top - lowest >= kTableRows)) {
+    if (lowest < 0) lowest = rows[0];
+    if (count > 0 && (slots + added > call->ring_rows || top - lowest >= kTableRows)) {
       break;
     }
-    distinct += added;
+    slots += added;
     last = top;
+    at = next_at;
     ++count;
   }
   return {first, count};
 }
 
+// A run of consecutive source rows read in one go into consecutive slots.
+struct RowRun {
+  int32_t first;  // -1: none pending
+  int32_t count;
+  int32_t slot;
+};
+
+void flush_run(StreamCall* call, RowRun* run) {
+  if (run->first < 0) return;
+  const size_t stride = call->reader.stride;
+  read_rows(&call->reader, run->first, run->count,
+            call->ring + static_cast<size_t>(run->slot) * stride);
+  for (int32_t k = 0; k < run->count; ++k) call->ring_y[run->slot + k] = run->first + k;
+  run->first = -1;
+}
+
 // Fills the ring with the source rows strip reads, and the table with where
 // they are. Rows the previous strip read again come from its slots (a pipe
-// cannot go back); the others are read from the stream.
+// cannot go back); the others come from the stream, consecutive rows and
+// the short gaps between them in one read.
 void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
   const size_t stride = call->reader.stride;
   const int32_t height = call->source->height;
-  int32_t a = 0;
-  int32_t b = 0;
-  source_rows_of(call->source, call->result, call->mode, strip.first, &a, &b);
-  *table_first = a;
+  int32_t unused = 0;
+  source_rows_of(call->source, call->result, call->mode, strip.first, table_first, &unused);
   int32_t slot = 0;
   int32_t last = -1;
   int32_t span_end = 0;  // the first table entry not set yet
+  RowRun run = {-1, 0, 0};
   for (int32_t i = strip.first; i < strip.first + strip.count; ++i) {
-    source_rows_of(call->source, call->result, call->mode, i, &a, &b);
-    const int32_t rows[2] = {a, b};
+    int32_t rows[2] = {0, 0};
+    source_rows_of(call->source, call->result, call->mode, i, &rows[0], &rows[1]);
     for (int32_t y : rows) {
       if (y <= last || y >= height) continue;
       for (int32_t t = span_end; t <= y - *table_first; ++t) call->table[t] = nullptr;
       span_end = y - *table_first + 1;
-      uint8_t* into = call->ring + static_cast<size_t>(slot) * stride;
-      if (y < call->reader.next) {
+      const int32_t at = run.first >= 0 ? run.first + run.count : call->reader.next;
+      if (y < at) {
         // Held from the previous strip, in a slot at or after this one.
+        uint8_t* into = call->ring + static_cast<size_t>(slot) * stride;
         for (int32_t k = slot; k < call->ring_rows; ++k) {
           if (call->ring_y[k] == y) {
             if (k != slot) memmove(into, call->ring + static_cast<size_t>(k) * stride, stride);
             break;
           }
         }
+        call->ring_y[slot] = y;
+        ++slot;
+      } else if (read_through(call->reader, at, y)) {
+        // Read with the rows before it (from where the stream is, for the
+        // strip's first read): the gap lands in the slots between.
+        if (run.first < 0) run = {at, 0, slot};
+        run.count += y - at + 1;
+        slot += y - at + 1;
       } else {
-        read_row(&call->reader, y, into);
+        flush_run(call, &run);
+        run = {y, 1, slot};
+        ++slot;
       }
-      call->ring_y[slot] = y;
-      call->table[y - *table_first] = into;
-      ++slot;
+      call->table[y - *table_first] = call->ring + static_cast<size_t>(slot - 1) * stride;
       last = y;
     }
   }
+  flush_run(call, &run);
   for (int32_t k = slot; k < call->ring_rows; ++k) call->ring_y[k] = -1;
 }
 
