@@ -110,6 +110,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${vorlin_package_src}/triggers)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_POST_BUILD_SCRIPTS ${vorlin_package_src}/drop-ldconfig-calls.cmake)
+  set(CPACK_PROJECT_CONFIG_FILE ${vorlin_package_src}/cpack-generator.cmake)
 endif()
 
 include(CPack)

@@ -92,9 +92,11 @@ function(vorlin_module)
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  # The .pc file finds its prefix from where it lies, so an installed tree
-  # can be moved (or installed with --prefix) and still be used. Not on
-  # Windows, where a program links against the import library directly.
+  # The .pc file names the prefix the tree is installed under (so in /usr
+  # pkg-config sees system directories and gives only -l), written when it
+  # is installed; in the tar.gz, a tree to unpack anywhere, it finds its
+  # prefix from where it lies. Not on Windows, where a program links against
+  # the import library directly.
   if(WIN32)
     return()
   endif()
@@ -104,9 +106,14 @@ function(vorlin_module)
   string(REGEX REPLACE "/$" "" VORLIN_PC_TO_PREFIX "${VORLIN_PC_TO_PREFIX}")
   set(VORLIN_PC_NAME ${target})
   set(VORLIN_PC_EXPORT ${M_EXPORT})
-  set(pc ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}.pc)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/vorlin-module.pc.in ${pc} @ONLY)
-  install(FILES ${pc} DESTINATION ${pc_dir})
+  set(VORLIN_PC_PREFIX "@VORLIN_PC_PREFIX@")  # filled in at install time
+  set(VORLIN_PC_TEMPLATE ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}.pc.in)
+  set(VORLIN_PC_FILE ${CMAKE_CURRENT_BINARY_DIR}/install/vorlin-${lower}.pc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vorlin-module.pc.in ${VORLIN_PC_TEMPLATE} @ONLY)
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}-pc.cmake)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VorlinWritePc.cmake.in ${script} @ONLY)
+  install(SCRIPT ${script})
+  install(FILES ${VORLIN_PC_FILE} DESTINATION ${pc_dir})
 endfunction()
 
 # The test framework: the installed GoogleTest package, or, for a cross build
