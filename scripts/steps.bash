@@ -112,10 +112,15 @@ wine_session() {
   # The prefix first (a server started in an empty directory would make a
   # 64-bit one), then, once the server that made it is gone, one that stays.
   mkdir -p "$(dirname "$prefix")"
-  scripts/wine-run $option cmd /c exit >/dev/null 2>&1 || true
-  WINEPREFIX=$prefix "$server" -w
+  if [[ ! -f $prefix/.vorlin-prefix-ready ]]; then
+    scripts/wine-run $option cmd /c exit >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$server" -w
+  fi
   WINEPREFIX=$prefix "$server" -p
   wine_sessions+=("$prefix")
   # shellcheck disable=SC2064  # the server's path, fixed now
   trap "for p in \"\${wine_sessions[@]}\"; do WINEPREFIX=\$p '$server' -k 2>/dev/null || true; done" EXIT
+  # Wine's own services start with the server's first program and stay: here,
+  # away from the output of any program that waits for its children's.
+  scripts/wine-run $option cmd /c exit >/dev/null 2>&1 || true
 }
