@@ -1,7 +1,10 @@
-# cmake -DOBJDUMP=... -DDLL=path/VorlinScale.dll -DNAME=VorlinScale -DEXPORT=BMPResizers -P CheckDllImage.cmake
-# Reads a module DLL's headers with objdump: the export directory names the
-# DLL and holds exactly the one export, by its plain name; the DLL imports
-# only the system's own DLLs (the C++ run-time is inside it).
+# cmake -DOBJDUMP=... -DDLL=path/VorlinScale.dll -DNAME=VorlinScale -DEXPORT=BMPResizers
+#       -DFORMAT=pei-i386|pei-x86-64 -P CheckDllImage.cmake
+# Reads a module DLL's headers with objdump: the file is built for the
+# expected machine (FORMAT, objdump's name for it); the export directory
+# names the DLL and holds exactly the one export, by its plain name (on
+# 32-bit x86 neither a C name's underscore nor a stdcall "@16" suffix); the
+# DLL imports only the system's own DLLs (the C++ run-time is inside it).
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
@@ -13,8 +16,11 @@ set(imports "")
 set(exports "")
 set(export_dll "")
 set(in_names FALSE)
+set(format "")
 foreach(line IN LISTS lines)
-  if(line MATCHES "^\tDLL Name: (.+)$")
+  if(line MATCHES "file format ([^ ]+)$")
+    set(format "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^\tDLL Name: (.+)$")
     list(APPEND imports "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^Name[ \t]+[0-9a-fA-F]+ (.+)$")
     set(export_dll "${CMAKE_MATCH_1}")
@@ -27,6 +33,9 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
+if(NOT format STREQUAL "${FORMAT}")
+  string(APPEND failures "file format is '${format}', not '${FORMAT}'\n")
+endif()
 if(NOT export_dll STREQUAL "${NAME}.dll")
   string(APPEND failures "export directory names '${export_dll}', not '${NAME}.dll'\n")
 endif()
@@ -41,4 +50,4 @@ endif()
 if(failures)
   message(FATAL_ERROR "${DLL}:\n${failures}")
 endif()
-message(STATUS "${DLL}: exports ${exports}; imports ${imports}")
+message(STATUS "${DLL} (${format}): exports ${exports}; imports ${imports}")

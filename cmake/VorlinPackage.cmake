@@ -2,10 +2,11 @@
 # runs it):
 #   Linux    vorlin_<version>_<arch>.deb, and vorlin-<version>-Linux-<cpu>.tar.gz
 #            with the same tree below its top directory instead of /usr;
-#   Windows  vorlin-<version>-win64.zip: the DLLs and vorlin.exe in bin/, the
-#            header, and in lib/ each module's .def with its import library
-#            for MinGW (.dll.a, from the linker) and for MSVC (.lib, made from
-#            the .def by the toolchain's dlltool).
+#   Windows  vorlin-<version>-win64.zip (64-bit) or vorlin-<version>-win32.zip
+#            (32-bit x86): the DLLs and vorlin.exe in bin/, the header, and in
+#            lib/ each module's .def with its import library for MinGW
+#            (.dll.a, from the linker) and for MSVC (.lib, made from the .def
+#            by the toolchain's dlltool).
 # The documentation installed with every tree: the README, and on Linux the
 # copyright note (no licence has been chosen), the changelog and the manual
 # page, compressed as Debian wants them.
@@ -24,14 +25,21 @@ if(WIN32)
   # The import library an MSVC program links against, made from the same
   # .def as the DLL's export table, so it names exactly the one export. The
   # temporary prefix names its members (not the build directory).
-  find_program(VORLIN_DLLTOOL NAMES ${CMAKE_DLLTOOL} x86_64-w64-mingw32-dlltool dlltool)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(vorlin_windows_bits 32)
+    set(vorlin_dlltool_machine i386)
+  else()
+    set(vorlin_windows_bits 64)
+    set(vorlin_dlltool_machine i386:x86-64)
+  endif()
+  find_program(VORLIN_DLLTOOL NAMES ${CMAKE_DLLTOOL} dlltool REQUIRED)
   get_property(vorlin_modules GLOBAL PROPERTY VORLIN_MODULES)
   set(vorlin_msvc_libs "")
   foreach(module IN LISTS vorlin_modules)
     get_target_property(def ${module} VORLIN_DEF)
     set(lib ${vorlin_package_out}/${module}.lib)
     add_custom_command(OUTPUT ${lib}
-      COMMAND ${VORLIN_DLLTOOL} --machine i386:x86-64 --input-def ${def} --dllname ${module}.dll
+      COMMAND ${VORLIN_DLLTOOL} --machine ${vorlin_dlltool_machine} --input-def ${def} --dllname ${module}.dll
         --output-lib ${module}.lib --temp-prefix ${module}
       DEPENDS ${def} WORKING_DIRECTORY ${vorlin_package_out} VERBATIM)
     list(APPEND vorlin_msvc_libs ${lib})
@@ -86,7 +94,7 @@ set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME vorlin-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_FILE_NAME vorlin-${PROJECT_VERSION}-win${vorlin_windows_bits})
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_PACKAGE_FILE_NAME vorlin-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
@@ -102,6 +110,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${vorlin_package_src}/triggers)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_POST_BUILD_SCRIPTS ${vorlin_package_src}/drop-ldconfig-calls.cmake)
+  set(CPACK_PROJECT_CONFIG_FILE ${vorlin_package_src}/cpack-generator.cmake)
 endif()
 
 include(CPack)

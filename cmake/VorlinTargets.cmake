@@ -10,7 +10,12 @@ endif()
 
 # Options every target of ours gets: warnings on, no fused multiply-add (the
 # bilinear blend must give the same bits on every compiler and CPU), 64-bit
-# file offsets on 32-bit targets.
+# file offsets on 32-bit targets. On ELF platforms the hardening a Debian
+# package is expected to have: glibc's checked string and I/O functions where
+# a size is known (optimised builds only: the checks need the optimiser's
+# sizes), and every symbol bound at load time, so the relocated tables can
+# be made read-only (relro + now). A _FORTIFY_SOURCE level given in the
+# flags is left as it is.
 function(vorlin_target_defaults target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 /fp:precise)
@@ -18,6 +23,12 @@ function(vorlin_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -ffp-contract=off)
   endif()
   target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64)
+  if(UNIX AND NOT APPLE)
+    if(NOT "${CMAKE_C_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "_FORTIFY_SOURCE")
+      target_compile_definitions(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:_FORTIFY_SOURCE=2>)
+    endif()
+    target_link_options(${target} PRIVATE LINKER:-z,relro LINKER:-z,now)
+  endif()
 endfunction()
 
 # Product code (the modules, common/ and the host) is also held to every
@@ -92,9 +103,11 @@ function(vorlin_module)
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  # The .pc file finds its prefix from where it lies, so an installed tree
-  # can be moved (or installed with --prefix) and still be used. Not on
-  # Windows, where a program links against the import library directly.
+  # The .pc file names the prefix the tree is installed under (so in /usr
+  # pkg-config sees system directories and gives only -l), written when it
+  # is installed; in the tar.gz, a tree to unpack anywhere, it finds its
+  # prefix from where it lies. Not on Windows, where a program links against
+  # the import library directly.
   if(WIN32)
     return()
   endif()
@@ -104,9 +117,14 @@ function(vorlin_module)
   string(REGEX REPLACE "/$" "" VORLIN_PC_TO_PREFIX "${VORLIN_PC_TO_PREFIX}")
   set(VORLIN_PC_NAME ${target})
   set(VORLIN_PC_EXPORT ${M_EXPORT})
-  set(pc ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}.pc)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/vorlin-module.pc.in ${pc} @ONLY)
-  install(FILES ${pc} DESTINATION ${pc_dir})
+  set(VORLIN_PC_PREFIX "@VORLIN_PC_PREFIX@")  # filled in at install time
+  set(VORLIN_PC_TEMPLATE ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}.pc.in)
+  set(VORLIN_PC_FILE ${CMAKE_CURRENT_BINARY_DIR}/install/vorlin-${lower}.pc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vorlin-module.pc.in ${VORLIN_PC_TEMPLATE} @ONLY)
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/vorlin-${lower}-pc.cmake)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VorlinWritePc.cmake.in ${script} @ONLY)
+  install(SCRIPT ${script})
+  install(FILES ${VORLIN_PC_FILE} DESTINATION ${pc_dir})
 endfunction()
 
 # The test framework: the installed GoogleTest package, or, for a cross build

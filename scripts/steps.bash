@@ -73,13 +73,15 @@ run_tests() {
 }
 
 # cross_build PLATFORM: configures and builds the cross-built tree of a
-# platform (windows, arm, aarch64, s390x), tests and host included, in
-# build/mingw or build/PLATFORM; prints nothing more than cmake_build does.
+# platform (windows, windows32, arm, aarch64, s390x), tests and host included,
+# in build/mingw, build/mingw32 or build/PLATFORM; prints nothing more than
+# cmake_build does.
 # Sets cross_dir to the tree.
 cross_build() {
   local toolchain
   case $1 in
     windows) cross_dir=build/mingw toolchain=cmake/toolchains/mingw-w64-x86_64.cmake ;;
+    windows32) cross_dir=build/mingw32 toolchain=cmake/toolchains/mingw-w64-i686.cmake ;;
     arm) cross_dir=build/arm toolchain=cmake/toolchains/arm-linux-gnueabihf.cmake ;;
     aarch64) cross_dir=build/aarch64 toolchain=cmake/toolchains/aarch64-linux-gnu.cmake ;;
     s390x) cross_dir=build/s390x toolchain=cmake/toolchains/s390x-linux-gnu.cmake ;;
@@ -91,17 +93,34 @@ cross_build() {
     cmake_build "$cross_dir" "$cross_dir" -j"$(build_jobs)"
 }
 
-# wine_session: Wine for the rest of the script, with its prefix beside the
-# MinGW build (made the first time, which takes a while) and one server kept
-# running until the script exits: a server that times out between two
-# programs can drop the next one's connection.
+# wine_session [win32]: Wine for the rest of the script, with its prefix beside
+# the MinGW build (build/mingw, or build/mingw32 for 32-bit Wine; made the
+# first time, which takes a while) and one server kept running until the
+# script exits: a server that times out between two programs can drop the
+# next one's connection. Both sessions can be open at once.
+wine_sessions=()
 wine_session() {
-  export WINEPREFIX=$PWD/build/mingw/wine-prefix
-  local server
+  local server prefix option=
   server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-  mkdir -p "$WINEPREFIX"
-  "$server" -p
+  if [[ ${1:-} == win32 ]]; then
+    export WINEPREFIX32=$PWD/build/mingw32/wine-prefix
+    prefix=$WINEPREFIX32 option=--win32
+  else
+    export WINEPREFIX=$PWD/build/mingw/wine-prefix
+    prefix=$WINEPREFIX
+  fi
+  # The prefix first (a server started in an empty directory would make a
+  # 64-bit one), then, once the server that made it is gone, one that stays.
+  mkdir -p "$(dirname "$prefix")"
+  if [[ ! -f $prefix/.vorlin-prefix-ready ]]; then
+    scripts/wine-run $option cmd /c exit >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$server" -w
+  fi
+  WINEPREFIX=$prefix "$server" -p
+  wine_sessions+=("$prefix")
   # shellcheck disable=SC2064  # the server's path, fixed now
-  trap "'$server' -k 2>/dev/null || true" EXIT
-  scripts/wine-run cmd /c exit >/dev/null 2>&1 || true
+  trap "for p in \"\${wine_sessions[@]}\"; do WINEPREFIX=\$p '$server' -k 2>/dev/null || true; done" EXIT
+  # Wine's own services start with the server's first program and stay: here,
+  # away from the output of any program that waits for its children's.
+  scripts/wine-run $option cmd /c exit >/dev/null 2>&1 || true
 }

@@ -1,7 +1,9 @@
 // The Windows form of every module, as the platform's loader and version API
 // see it: the DLL loads (its start-up routine accepts the process), exports
 // its one function by its plain name and nothing else, and carries the
-// US-English Unicode version resource with the module's names.
+// US-English Unicode version resource with the module's names. On 32-bit x86
+// each export is called as a host's C code calls it (cdecl), from a stack
+// aligned to 4 bytes only.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "vorlin/vorlin.h"
 
 namespace {
 
@@ -140,6 +143,12 @@ TEST_P(WindowsModule, ExportsOnlyItsFunctionByItsPlainName) {
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   ASSERT_EQ(nt->Signature, IMAGE_NT_SIGNATURE);
   EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+  // Built for the machine this test program is built for (x86 or x64).
+  const uint8_t* own = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+  auto own_nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      own + reinterpret_cast<const IMAGE_DOS_HEADER*>(own)->e_lfanew);
+  EXPECT_EQ(nt->FileHeader.Machine, own_nt->FileHeader.Machine);
+  EXPECT_EQ(nt->OptionalHeader.Magic, own_nt->OptionalHeader.Magic);
   const IMAGE_DATA_DIRECTORY& entry =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
   ASSERT_NE(entry.VirtualAddress, 0u);
@@ -250,6 +259,131 @@ TEST_P(WindowsModule, VersionApiReadsTheSameValues) {
         << narrow_ascii(f.key);
   }
 }
+
+#if defined(__i386__)
+// One call as a 32-bit host makes it: four argument words pushed right to
+// left (a function of fewer arguments ignores the rest) on a stack aligned
+// to 16 bytes and then moved down by `shift` bytes, as code that keeps the
+// stack only 4-byte aligned (MSVC's) calls. `moved` is how far the callee
+// moved the stack pointer: 0 for cdecl, where the caller removes the
+// arguments (a stdcall function would remove its own, 8 to 16 bytes).
+struct RawCall {
+  FARPROC function;     // offset 0
+  uint32_t shift;       // 4
+  uintptr_t args[4];    // 8
+  int32_t result;       // 24
+  int32_t moved;        // 28
+};
+
+void call_raw(RawCall* call) {
+  // ebx, esi and edi are kept by any callee; the argument words are read
+  // through ebx, since the stack pointer moves.
+  __asm__ volatile(
+      "movl %%esp, %%edi\n\t"
+      "andl $-16, %%esp\n\t"
+      "subl 4(%%ebx), %%esp\n\t"
+      "pushl 20(%%ebx)\n\t"
+      "pushl 16(%%ebx)\n\t"
+      "pushl 12(%%ebx)\n\t"
+      "pushl 8(%%ebx)\n\t"
+      "movl %%esp, %%esi\n\t"
+      "call *(%%ebx)\n\t"
+      "movl %%eax, 24(%%ebx)\n\t"
+      "movl %%esp, %%eax\n\t"
+      "subl %%esi, %%eax\n\t"
+      "movl %%eax, 28(%%ebx)\n\t"
+      "movl %%edi, %%esp\n\t"
+      :
+      : "b"(call)
+      : "eax", "ecx", "edx", "esi", "edi", "memory", "cc");
+}
+
+uintptr_t word(const wchar_t* text) { return reinterpret_cast<uintptr_t>(text); }
+FARPROC as_farproc(void* function) { return reinterpret_cast<FARPROC>(function); }
+void* as_pointer(FARPROC function) { return reinterpret_cast<void*>(function); }
+
+// Two functions of the test's own, one of each convention, show that the
+// measure of call_raw tells them apart.
+extern "C" int32_t __cdecl own_cdecl(int32_t a, int32_t b, int32_t c, int32_t d) {
+  return a + b + c + d;
+}
+extern "C" int32_t __stdcall own_stdcall(int32_t a, int32_t b, int32_t c, int32_t d) {
+  return a + b + c + d;
+}
+
+TEST(WindowsX86Calls, TheRawCallTellsCdeclFromStdcall) {
+  RawCall cdecl_call = {as_farproc(reinterpret_cast<void*>(own_cdecl)), 4, {1, 2, 3, 4}, 0, -1};
+  RawCall stdcall_call = {as_farproc(reinterpret_cast<void*>(own_stdcall)), 4, {1, 2, 3, 4}, 0, -1};
+  call_raw(&cdecl_call);
+  call_raw(&stdcall_call);
+  EXPECT_EQ(cdecl_call.result, 10);
+  EXPECT_EQ(cdecl_call.moved, 0);
+  EXPECT_EQ(stdcall_call.result, 10);
+  EXPECT_EQ(stdcall_call.moved, 16);
+}
+uintptr_t word(int32_t value) { return static_cast<uintptr_t>(static_cast<uint32_t>(value)); }
+
+// Each export, called through the header's function type and then raw from
+// every stack alignment a 32-bit caller may leave, gives the same status and
+// the same output bytes, and leaves the stack pointer where it was.
+TEST(WindowsX86Calls, EveryExportIsCdeclAndTakesAStackAlignedToFourBytes) {
+  const std::string dir = make_temp_dir();
+  // A 24-bit picture of black and white noise, wide enough for the vector
+  // kernels of both modules.
+  const int32_t width = 203, height = 37;
+  Bytes pixels = random_bytes(test_row_size(width, 24) * static_cast<size_t>(height), 21);
+  for (uint8_t& b : pixels) b = b < 96 ? 0 : 255;
+  BmpFields fields;
+  fields.width = width;
+  fields.height = height;
+  const std::string input = dir + "/noise.bmp";
+  write_file(input, build_bmp(fields, {}, pixels));
+  const std::wstring in = widen(input);
+
+  std::map<std::string, FARPROC> functions;
+  std::vector<HMODULE> loaded;
+  for (const Module& m : kModules) {
+    HMODULE module = LoadLibraryW(widen(m.path).c_str());
+    ASSERT_NE(module, nullptr) << m.path;
+    loaded.push_back(module);
+    functions[m.export_name] = GetProcAddress(module, m.export_name);
+    ASSERT_NE(functions[m.export_name], nullptr) << m.export_name;
+  }
+  auto resize = reinterpret_cast<VorlinResizeFn>(as_pointer(functions["BMPResizers"]));
+  auto erode = reinterpret_cast<VorlinErodeFn>(as_pointer(functions["BMPErosion"]));
+  auto probe = reinterpret_cast<VorlinProbeFn>(as_pointer(functions["BMPSizeChecker"]));
+  const std::wstring resized = widen(dir + "/resized.bmp"), eroded = widen(dir + "/eroded.bmp");
+  ASSERT_EQ(resize(in.c_str(), resized.c_str(), 517, 93), VORLIN_RESIZE_OK);
+  ASSERT_EQ(erode(in.c_str(), eroded.c_str(), 3), VORLIN_ERODE_OK);
+  ASSERT_EQ(probe(in.c_str(), VORLIN_QUERY_WIDTH), width);
+  const Bytes want_resized = read_file(dir + "/resized.bmp");
+  const Bytes want_eroded = read_file(dir + "/eroded.bmp");
+
+  for (uint32_t shift = 0; shift < 16; shift += 4) {
+    SCOPED_TRACE("stack moved down by " + std::to_string(shift) + " bytes from 16-byte alignment");
+    const std::string name = std::to_string(shift);
+    const std::wstring out_resized = widen(dir + "/resized-" + name + ".bmp");
+    const std::wstring out_eroded = widen(dir + "/eroded-" + name + ".bmp");
+    RawCall calls[] = {
+        {functions["BMPResizers"], shift,
+         {word(in.c_str()), word(out_resized.c_str()), word(517), word(93)}, 0, -1},
+        {functions["BMPErosion"], shift,
+         {word(in.c_str()), word(out_eroded.c_str()), word(3), 0}, 0, -1},
+        {functions["BMPSizeChecker"], shift, {word(in.c_str()), word(VORLIN_QUERY_HEIGHT), 0, 0}, 0,
+         -1},
+    };
+    const int32_t want[] = {VORLIN_RESIZE_OK, VORLIN_ERODE_OK, height};
+    for (size_t i = 0; i < 3; ++i) {
+      call_raw(&calls[i]);
+      EXPECT_EQ(calls[i].result, want[i]) << "call " << i;
+      EXPECT_EQ(calls[i].moved, 0) << "call " << i << ": the callee removed its own arguments";
+    }
+    EXPECT_EQ(read_file(dir + "/resized-" + name + ".bmp"), want_resized);
+    EXPECT_EQ(read_file(dir + "/eroded-" + name + ".bmp"), want_eroded);
+  }
+  for (HMODULE module : loaded) EXPECT_TRUE(FreeLibrary(module));
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(AllModules, WindowsModule, ::testing::ValuesIn(kModules),
                          [](const ::testing::TestParamInfo<Module>& param) {

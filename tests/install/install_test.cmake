@@ -1,12 +1,15 @@
 # cmake -DSTEP=install|layout|consume|host -DBUILD_DIR=... -DWORK_DIR=... [-DPREFIX=...
-#       -DSOURCE_DIR=... -DCONSUMER_DIR=... -DC_COMPILER=... -DLINK_FLAGS=... -DPKG_CONFIG=...]
-#       -P install_test.cmake
+#       -DSOURCE_DIR=... -DCONSUMER_DIR=... -DC_COMPILER=... -DLINK_FLAGS=... -DPKG_CONFIG=...
+#       -DPKG_CONFIG_DEFINE_PREFIX=ON] -P install_test.cmake
 # The install tests, one step each: install the build tree into WORK_DIR/prefix
 # and check its layout (layout: only check the tree at PREFIX, such as an
 # unpacked package); run the README's commands for an installed Vorlin
 # (find_package, pkg-config, dlopen) on the example programs beside this
 # file, and the programs they build; run the installed host, which must find
-# the installed modules beside itself. No step sets LD_LIBRARY_PATH.
+# the installed modules beside itself. No step sets LD_LIBRARY_PATH. A tree
+# made for /usr but unpacked elsewhere (the .deb's) names /usr in its .pc
+# files: PKG_CONFIG_DEFINE_PREFIX has pkg-config take the prefix from where
+# they lie instead, as it is /usr once installed.
 cmake_minimum_required(VERSION 3.25)
 if(DEFINED PREFIX)
   set(prefix ${PREFIX})
@@ -54,6 +57,15 @@ if(STEP STREQUAL "install" OR STEP STREQUAL "layout")
       message(FATAL_ERROR "not installed: ${file}")
     endif()
   endforeach()
+  if(STEP STREQUAL "install")
+    # Each .pc file names the prefix it was installed with, as given, so that
+    # in /usr pkg-config sees the system's own directories.
+    foreach(module scale morph probe)
+      file(STRINGS ${prefix}/lib/pkgconfig/vorlin-${module}.pc pc_lines LIMIT_COUNT 3)
+      expect_equal("vorlin-${module}.pc" "${pc_lines}"
+        "prefix=${prefix};libdir=\${prefix}/lib;includedir=\${prefix}/include")
+    endforeach()
+  endif()
   file(SHA256 ${SOURCE_DIR}/include/vorlin/vorlin.h source_header)
   file(SHA256 ${prefix}/include/vorlin/vorlin.h installed_header)
   expect_equal("installed header matches the source" "${installed_header}" "${source_header}")
@@ -74,6 +86,11 @@ elseif(STEP STREQUAL "consume")
   file(CONFIGURE OUTPUT ${tools}/cc
        CONTENT "#!/bin/sh\nexec '${C_COMPILER}' \"$@\" ${LINK_FLAGS}\n" @ONLY)
   file(CHMOD ${tools}/cc PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  if(PKG_CONFIG_DEFINE_PREFIX)
+    file(CONFIGURE OUTPUT ${tools}/pkg-config
+         CONTENT "#!/bin/sh\nexec '${PKG_CONFIG}' --define-prefix \"$@\"\n" @ONLY)
+    file(CHMOD ${tools}/pkg-config PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  endif()
   set(ENV{PATH} "${tools}:$ENV{PATH}")
   set(ENV{CC} ${tools}/cc)
   unset(ENV{LD_LIBRARY_PATH})
