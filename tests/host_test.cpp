@@ -4,6 +4,7 @@
 // through VORLIN_MODULE_DIR.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -438,9 +439,19 @@ TEST_F(Host, BadCommandLinesGetOneLineAndNoModuleIsCalled) {
        true,
        true},
   };
+  // qemu's big-endian guests cannot read the machine's locale files (they
+  // are stored in its byte order), so the host gets no C.UTF-8 there either.
+  const char* current = setlocale(LC_CTYPE, nullptr);
+  const std::string saved = current != nullptr ? current : "C";
+  const bool has_utf8_locale = setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+  setlocale(LC_CTYPE, saved.c_str());
   for (const auto& c : cases) {
     if (c.undecodable && !kArgumentsCanBeUndecodable) continue;
     std::string shown = c.args.empty() ? "(none)" : c.args[0] + " ...";
+    if (c.in_utf8 && !has_utf8_locale) {
+      printf("left out, %s: no C.UTF-8 locale here\n", shown.c_str());
+      continue;
+    }
     HostRun run = run_host(c.args, c.in_utf8 ? utf8 : nowhere);
     EXPECT_EQ(run.status, 2) << shown;
     EXPECT_EQ(run.err, c.message + kTry) << shown;
