@@ -473,7 +473,8 @@ void source_rows_of(const RasterImage* source, const RasterImage* result, Resamp
   *second = mode != ResampleMode::kSample && r.fy != 0.0 ? r.y0 + 1 : -1;
 }
 
-struct ResampleScratch {
+// A call uses one mode, so one of them at a time.
+union ResampleScratch {
   SampleScratch sample;
   BlendScratch<double> doubles;
   BlendScratch<uint16_t> sixteenths;

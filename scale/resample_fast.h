@@ -38,8 +38,8 @@ struct ResampleRows {
 void source_rows_of(const RasterImage* source, const RasterImage* result, ResampleMode mode,
                     int32_t i, int32_t* first, int32_t* second);
 
-// The fast resampler's tables and blended rows for one call (about 120 KiB).
-struct ResampleScratch;
+// The fast resampler's tables and blended rows for one call (about 50 KiB).
+union ResampleScratch;
 // Null when it cannot be allocated.
 ResampleScratch* new_resample_scratch();
 void free_resample_scratch(ResampleScratch* scratch);

@@ -22,6 +22,11 @@ namespace {
 // one strip need in cache.
 constexpr int64_t kRingBytes = 640 * 1024;
 constexpr int64_t kStripBytes = 384 * 1024;
+// Enlarging, a strip reads few source rows and each it reads makes several
+// result rows: taller strips, so fewer source rows are blended twice (once
+// for each strip they fall in).
+constexpr int64_t kEnlargingRingBytes = 256 * 1024;
+constexpr int64_t kEnlargingStripBytes = 768 * 1024;
 // Source rows one strip may span (its table's entries).
 constexpr int32_t kTableRows = 4096;
 // A gap between two rows the result needs is read through when shorter than
@@ -117,10 +122,11 @@ int32_t clamp_rows(int64_t budget, int64_t stride, int32_t least, int32_t most) 
 
 // The ring, sized by the source's row: what loading allocates. False after
 // the image-data message.
-bool allocate_ring(StreamCall* call) {
+bool allocate_ring(StreamCall* call, bool enlarging) {
   const int64_t stride = row_size(call->source->width, call->source->bits_per_pixel);
   // A result row reads two source rows at the most.
-  call->ring_rows = clamp_rows(kRingBytes, stride, 2, call->source->height);
+  call->ring_rows =
+      clamp_rows(enlarging ? kEnlargingRingBytes : kRingBytes, stride, 2, call->source->height);
   const size_t bytes = block_bytes(stride, call->ring_rows);
   call->ring = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
   call->ring_y =
@@ -153,7 +159,9 @@ bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
     fputs(kImageDataFailed, stderr);
     return false;
   }
-  call->strip_rows = clamp_rows(kStripBytes, stride, 1, new_height);
+  const bool enlarging = new_height > call->source->height;
+  call->strip_rows =
+      clamp_rows(enlarging ? kEnlargingStripBytes : kStripBytes, stride, 1, new_height);
   const size_t bytes = block_bytes(stride, call->strip_rows);
   call->strip = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
   call->table = static_cast<const uint8_t**>(malloc(sizeof(uint8_t*) * kTableRows));
@@ -269,6 +277,16 @@ void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
   for (int32_t k = slot; k < call->ring_rows; ++k) call->ring_y[k] = -1;
 }
 
+// The bytes of the strip's rows past their whole pixels' bytes set to 0.
+void zero_row_tails(StreamCall* call, int32_t rows, size_t stride) {
+  const size_t used = static_cast<size_t>(static_cast<uint64_t>(call->result->width) *
+                                          call->result->bits_per_pixel / 8);
+  if (used >= stride) return;
+  for (int32_t r = 0; r < rows; ++r) {
+    memset(call->strip + static_cast<size_t>(r) * stride + used, 0, stride - used);
+  }
+}
+
 // Every strip of the result, made and written. False when a write failed.
 bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet& set) {
   const size_t stride =
@@ -279,8 +297,8 @@ bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet&
     int32_t table_first = 0;
     load_strip(call, strip, &table_first);
     // The kernels write the pixels only: the padding, and a 2-bit row's
-    // unused low bits, stay as the zero-filled result of the pipeline has them.
-    memset(call->strip, 0, stride * static_cast<size_t>(strip.count));
+    // unused low bits, are 0 as in the pipeline's zero-filled result.
+    zero_row_tails(call, strip.count, stride);
     const ResampleRows rows = {call->source, call->result, strip,      nullptr,
                                call->table,  table_first,  call->strip};
     resample_rows_with(rows, call->mode, set, call->scratch);
@@ -372,7 +390,7 @@ ResizeOutcome run_streamed(StreamCall* call, const char* input, const char* outp
     fputs(kImageDataFailed, stderr);
     return ResizeOutcome::kLoadFailed;
   }
-  if (!allocate_ring(call)) {
+  if (!allocate_ring(call, new_height > call->source->height)) {
     return ResizeOutcome::kLoadFailed;
   }
   print_loaded(input, call->source, new_width, new_height);
