@@ -1,5 +1,5 @@
 // The table of the erosion's kernel sets and the choice among them. The x86
-// sets are in the build only on x86 targets (VORLIN_ERODE_X86); their
+// sets are in the build only on x86 targets (VORLIN_KERNELS_SSE2); their
 // availability is asked of the CPU once.
 #include "erode_kernels.h"
 
@@ -7,7 +7,7 @@ namespace {
 
 bool always() { return true; }
 
-#if defined(VORLIN_ERODE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
 bool has_sse2() {
   static const bool supported = __builtin_cpu_supports("sse2") != 0;
   return supported;
@@ -19,13 +19,15 @@ bool has_ssse3() {
 }
 
 bool has_avx2() {
-  static const bool supported = __builtin_cpu_supports("avx2") != 0;
+  // Its file is built for BMI2 too, as every AVX2 file is.
+  static const bool supported =
+      __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi2") != 0;
   return supported;
 }
 
 bool has_avx512() {
   static const bool supported =
-      __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+      has_avx2() && __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
       __builtin_cpu_supports("avx512dq") != 0 && __builtin_cpu_supports("avx512vl") != 0;
   return supported;
 }
@@ -34,7 +36,7 @@ bool has_avx512() {
 }  // namespace
 
 const ErodeKernelSet kErodeKernelSets[] = {
-#if defined(VORLIN_ERODE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
     // erode_once, now the fallback and the tests' yardstick, keeps the AVX2
     // row; so does the threshold.
     {ErodeKernelId::kAvx512, "avx512", has_avx512, erode_row_avx2, pack_row_avx512,

@@ -41,6 +41,10 @@ struct ErodeSpan {
 // join as the least first and the greatest end, whether empty or not.
 constexpr ErodeSpan kErodeNoBlocks = {UINT32_MAX, 0};
 
+// The two below have internal linkage: each kernel file, built for its own
+// instruction set, keeps its own copy.
+namespace {
+
 // The span grown by block b when it changed, b past every block in it;
 // written for conditional moves, since whether a block changes follows no
 // pattern a branch could learn.
@@ -62,6 +66,8 @@ inline size_t finish_planes(uint64_t* black, uint64_t* erodable, size_t words, s
   erodable[(width - 1) / 64] &= ~(uint64_t{1} << ((width - 1) % 64));
   return padded;
 }
+
+}  // namespace
 
 struct ErodeKernelSet {
   ErodeKernelId id;
@@ -113,7 +119,7 @@ void clear_eroded_portable(uint8_t* row, const uint64_t* black, const uint64_t* 
                            size_t width);
 void threshold_row_portable(uint8_t* out, const uint8_t* bgr, size_t width);
 
-#if defined(VORLIN_ERODE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
 void erode_row_sse2(uint8_t* out, const uint8_t* above, const uint8_t* row, const uint8_t* below,
                     size_t width, size_t ahead);
 bool pack_row_sse2(uint64_t* black, uint64_t* erodable, const uint8_t* row, size_t width);

@@ -2,6 +2,8 @@
 // pass count, loads, erodes pass after pass, saves, releases, and returns
 // the module's status. Every message, errors included, goes to standard
 // output.
+#include "erosion_entry.h"
+
 #include <cstdio>
 
 #include "erode.h"
@@ -14,7 +16,8 @@ namespace {
 
 void print_pass_done(int32_t pass, void* /*context*/) { printf("  Pass %d complete\n", pass); }
 
-int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_t passes) {
+int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_t passes,
+                   const ErodeKernelSet& kernels) {
   printf("=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n");
 
   char input[kPathBufferSize];
@@ -48,9 +51,10 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   // All passes in place, in one image. Without the scratch for that, pass
   // after pass into a new image: each reads the previous result, and at
   // most two images are alive.
-  const int in_place = erode_passes(current, passes, print_pass_done, nullptr);
+  const int in_place =
+      erode_passes_with(current, passes, kernels, passes, print_pass_done, nullptr);
   for (int32_t k = 1; !in_place && k <= passes; ++k) {
-    GrayImage* next = erode_once(current);
+    GrayImage* next = erode_once_with(current, kernels);
     if (next == nullptr) {
       printf("Error: Erosion failed at pass %d\n", k);
       free_gray_image(current);
@@ -73,11 +77,17 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
 
 }  // namespace
 
-extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
-                                         int32_t passes) {
-  int32_t status = erode_call(input_path, output_path, passes);
+int32_t erode_with_kernels(const wchar_t* input_path, const wchar_t* output_path, int32_t passes,
+                           const ErodeKernelSet& kernels) {
+  int32_t status = erode_call(input_path, output_path, passes, kernels);
   // Every line of the call is out when the host gets the status, even if it
   // writes to the same stream.
   fflush(stdout);
   return status;
+}
+
+// The one choice of kernel set for the call.
+extern "C" VORLIN_API int32_t BMPErosion(const wchar_t* input_path, const wchar_t* output_path,
+                                         int32_t passes) {
+  return erode_with_kernels(input_path, output_path, passes, best_erode_kernel_set());
 }

@@ -1,5 +1,5 @@
 // The table of the resampler's kernel sets and the choice among them. The x86
-// sets are in the build only on 64-bit x86 targets (VORLIN_RESAMPLE_X86);
+// sets are in the build only on 64-bit x86 targets (VORLIN_KERNELS_SSE2);
 // their availability is asked of the CPU once.
 #include "resample_kernel_sets.h"
 
@@ -11,7 +11,7 @@ bool always() { return true; }
 
 bool never(int32_t, bool) { return false; }
 
-#if defined(VORLIN_RESAMPLE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
 // Each asked once: cpuid can trap to a hypervisor.
 bool has_avx2() {
   static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
@@ -32,7 +32,7 @@ bool has_avx512() {
 }  // namespace
 
 const ResampleKernelSet kResampleKernelSets[] = {
-#if defined(VORLIN_RESAMPLE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
     {ResampleKernelId::kAvx512, "avx512", has_avx512, avx512_reads_windows, plan_two_bit_bmi2,
      sample_two_bit_bmi2, blend_columns_avx512, blend_columns_sixteenths_avx512, blend_rows_avx512,
      blend_rows_sixteenths_avx512},

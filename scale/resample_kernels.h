@@ -45,7 +45,7 @@ void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, doubl
 void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
                                     uint32_t b, size_t n);
 
-#if defined(VORLIN_RESAMPLE_X86)
+#if defined(VORLIN_KERNELS_SSE2)
 void blend_columns_sse2(double* h, const uint8_t* row, const BlendColumns& c);
 void blend_columns_sixteenths_sse2(uint16_t* h, const uint8_t* row, const BlendColumns& c);
 void blend_rows_sse2(uint8_t* out, const double* h0, const double* h1, double gy, double fy,

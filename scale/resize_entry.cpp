@@ -1,7 +1,9 @@
 // BMPResizers, the one export of VorlinScale: converts the paths, checks the
-// requested size, resizes with the rows streamed (one choice of kernel set
-// for the call), and maps the outcome to the module's status codes. Errors go to standard error,
-// progress to standard output.
+// requested size, resizes with the rows streamed, and maps the outcome to the
+// module's status codes. Errors go to standard error, progress to standard
+// output.
+#include "resize_entry.h"
+
 #include <cstdio>
 
 #include "path_convert.h"
@@ -11,7 +13,7 @@
 namespace {
 
 int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32_t width,
-                    int32_t height) {
+                    int32_t height, const ResampleKernelSet& set) {
   char input[kPathBufferSize];
   char output[kPathBufferSize];
   // Both conversions come before any check; an over-long path is reported
@@ -32,7 +34,7 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
     return VORLIN_RESIZE_SAVE_FAILED;
   }
 
-  switch (resize_streamed(input, output, width, height, best_resample_kernel_set())) {
+  switch (resize_streamed(input, output, width, height, set)) {
     case ResizeOutcome::kSaved: return VORLIN_RESIZE_OK;
     case ResizeOutcome::kLoadFailed: return VORLIN_RESIZE_LOAD_FAILED;
     case ResizeOutcome::kCreateFailed: return VORLIN_RESIZE_CREATE_FAILED;
@@ -43,12 +45,18 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
 
 }  // namespace
 
-extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar_t* output_path,
-                                          int32_t width, int32_t height) {
-  int32_t status = resize_call(input_path, output_path, width, height);
+int32_t resize_with_kernels(const wchar_t* input_path, const wchar_t* output_path, int32_t width,
+                            int32_t height, const ResampleKernelSet& set) {
+  int32_t status = resize_call(input_path, output_path, width, height, set);
   // Every line of the call is out when the host gets the status, even if it
   // writes to the same streams or merges them.
   fflush(stdout);
   fflush(stderr);
   return status;
+}
+
+// The one choice of kernel set for the call.
+extern "C" VORLIN_API int32_t BMPResizers(const wchar_t* input_path, const wchar_t* output_path,
+                                          int32_t width, int32_t height) {
+  return resize_with_kernels(input_path, output_path, width, height, best_resample_kernel_set());
 }
