@@ -102,40 +102,40 @@ size_t read_or_zero(FILE* file, void* buffer, size_t size) {
   return got;
 }
 
-int seek_from_start(FILE* file, uint64_t offset) {
+bool seek_from_start(FILE* file, uint64_t offset) {
 #if defined(_WIN32)
   if (offset > static_cast<uint64_t>(INT64_MAX)) {
-    return 0;
+    return false;
   }
-  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0 ? 1 : 0;
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
   // off_t is 64 bits wide everywhere we build (_FILE_OFFSET_BITS=64).
   static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
   if (offset > static_cast<uint64_t>(INT64_MAX)) {
-    return 0;
+    return false;
   }
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 1 : 0;
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
 }
 
-int reach_offset(FILE* file, uint64_t offset, uint64_t position) {
+bool reach_offset(FILE* file, uint64_t offset, uint64_t position) {
   // A regular file seeks to any offset, even one past its end (whose reads
   // then come up short); a failed seek leaves a pipe's buffered bytes as
   // they were, so reading forward goes on from where the reads stopped.
   if (seek_from_start(file, offset)) {
-    return 1;
+    return true;
   }
   if (offset < position) {
-    return 0;
+    return false;
   }
   unsigned char skipped[4096];
   uint64_t left = offset - position;
   while (left > 0) {
     size_t chunk = left < sizeof skipped ? static_cast<size_t>(left) : sizeof skipped;
     if (read_fully(file, skipped, chunk) < chunk) {
-      return 0;
+      return false;
     }
     left -= chunk;
   }
-  return 1;
+  return true;
 }

@@ -35,15 +35,15 @@ size_t read_fully(FILE* file, void* buffer, size_t size);
 // Returns the number of bytes that came from the file.
 size_t read_or_zero(FILE* file, void* buffer, size_t size);
 
-// Seeks to offset bytes from the start of the file; 1 on success, 0 when the
-// offset cannot be reached (the position is then unspecified).
-int seek_from_start(FILE* file, uint64_t offset);
+// Seeks to offset bytes from the start of the file; false when the offset
+// cannot be reached (the position is then unspecified).
+bool seek_from_start(FILE* file, uint64_t offset);
 
 // Positions the stream at offset bytes from the start of the file, where
 // position is how many bytes have been read so far. A stream that cannot
-// seek is read forward to the offset. Returns 1 when the stream is there; 0
-// when the offset lies behind what a stream that cannot seek has already
-// read, or beyond its end.
-int reach_offset(FILE* file, uint64_t offset, uint64_t position);
+// seek is read forward to the offset. Returns whether the stream is there:
+// false when the offset lies behind what a stream that cannot seek has
+// already read, or beyond its end.
+bool reach_offset(FILE* file, uint64_t offset, uint64_t position);
 
 #endif  // VORLIN_COMMON_FILE_IO_H

@@ -370,7 +370,7 @@ int open_staging(OutputFile* output) {
 
 }  // namespace
 
-int open_output(OutputFile* output, const char* path, const InputOrigin* input) {
+bool open_output(OutputFile* output, const char* path, const InputOrigin* input) {
   output->descriptor = -1;
   output->buffered = 0;
   output->directory = -1;
@@ -397,30 +397,30 @@ int open_output(OutputFile* output, const char* path, const InputOrigin* input) 
   if (output->descriptor < 0) {
     close_directory(output);
     output->target[0] = '\0';
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int write_output(OutputFile* output, const void* bytes, size_t size) {
+bool write_output(OutputFile* output, const void* bytes, size_t size) {
   const uint8_t* data = static_cast<const uint8_t*>(bytes);
   if (size <= kOutputBufferSize - output->buffered) {
     memcpy(output->buffer + output->buffered, data, size);
     output->buffered += size;
-    return 1;
+    return true;
   }
   if (!flush_buffer(output)) {
-    return 0;
+    return false;
   }
   if (size < kOutputBufferSize) {
     memcpy(output->buffer, data, size);
     output->buffered = size;
-    return 1;
+    return true;
   }
-  return write_all(output->descriptor, data, size) ? 1 : 0;
+  return write_all(output->descriptor, data, size);
 }
 
-int close_output(OutputFile* output, int written) {
+bool close_output(OutputFile* output, bool written) {
   // What was buffered goes out even after a failure, as a stream's close
   // would send it: a failed plain output keeps whatever reached it.
   bool flushed = flush_buffer(output);
@@ -442,5 +442,5 @@ int close_output(OutputFile* output, int written) {
     }
     close_directory(output);
   }
-  return ok ? 1 : 0;
+  return ok;
 }

@@ -50,19 +50,19 @@ struct OutputFile {
 // the new file that is to replace it. Writing in place is refused (0) when
 // that file could not have been opened for writing, when its owner or group
 // cannot be carried over, or when path is input's own path but now names
-// another file. Returns 1, or 0 when the output cannot be opened; nothing is
+// another file. Returns false when the output cannot be opened; nothing is
 // left behind then.
-int open_output(OutputFile* output, const char* path, const InputOrigin* input);
+bool open_output(OutputFile* output, const char* path, const InputOrigin* input);
 
-// Adds size bytes to the output. Returns 1, or 0 when the file refused a
-// write (a full disk, a closed pipe); a write a signal interrupts goes on.
-int write_output(OutputFile* output, const void* bytes, size_t size);
+// Adds size bytes to the output. Returns false when the file refused a write
+// (a full disk, a closed pipe); a write a signal interrupts goes on.
+bool write_output(OutputFile* output, const void* bytes, size_t size);
 
 // Writes what is buffered and closes the file, checked. Writing in place, the
-// new file then replaces the input when written is 1, everything reached it
-// and the input's name still names the file that was read; otherwise the new
-// file is removed and the input is left as it was. Returns 1 when the output
-// holds every byte written, 0 otherwise.
-int close_output(OutputFile* output, int written);
+// new file then replaces the input when written is true, everything reached
+// it and the input's name still names the file that was read; otherwise the
+// new file is removed and the input is left as it was. Returns whether the
+// output holds every byte written.
+bool close_output(OutputFile* output, bool written);
 
 #endif  // VORLIN_COMMON_OUTPUT_FILE_H

@@ -84,14 +84,14 @@ char* convert_path(const wchar_t* wide) {
   return temporary;
 }
 
-int convert_path_into(const wchar_t* wide, char* buffer, size_t buffer_size) {
+bool convert_path_into(const wchar_t* wide, char* buffer, size_t buffer_size) {
   buffer[0] = '\0';
   char* temporary = convert_path(wide);
   if (temporary == nullptr) {
-    return 1;
+    return true;
   }
   size_t needed = strlen(temporary) + 1;
-  int fits = needed <= buffer_size ? 1 : 0;
+  bool fits = needed <= buffer_size;
   if (fits) {
     memcpy(buffer, temporary, needed);
   }

@@ -18,9 +18,9 @@ constexpr size_t kPathBufferSize = 200;
 char* convert_path(const wchar_t* wide);
 
 // Converts a wide path and copies it, terminator included, into buffer.
-// Returns 1 when it fits, 0 when it does not (buffer then holds an empty
-// string); a failed conversion, including a failed allocation of the
-// temporary, fits as an empty string.
-int convert_path_into(const wchar_t* wide, char* buffer, size_t buffer_size);
+// Returns whether it fits (when it does not, buffer holds an empty string);
+// a failed conversion, including a failed allocation of the temporary, fits
+// as an empty string.
+bool convert_path_into(const wchar_t* wide, char* buffer, size_t buffer_size);
 
 #endif  // VORLIN_COMMON_PATH_CONVERT_H

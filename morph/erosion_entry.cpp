@@ -24,8 +24,8 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   char output[kPathBufferSize];
   // Both conversions come before any check; an over-long path is reported
   // only after the pass check, and nothing has been opened then.
-  int input_fits = convert_path_into(input_path, input, sizeof input);
-  int output_fits = convert_path_into(output_path, output, sizeof output);
+  bool input_fits = convert_path_into(input_path, input, sizeof input);
+  bool output_fits = convert_path_into(output_path, output, sizeof output);
 
   if (passes < VORLIN_ERODE_MIN_PASSES || passes > VORLIN_ERODE_MAX_PASSES) {
     printf("Error: Erosion passes must be between 1 and 100\n");
