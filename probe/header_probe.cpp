@@ -9,35 +9,35 @@
 namespace {
 
 // One field's read: exactly size bytes or the field's message.
-int read_field(FILE* file, uint8_t* bytes, size_t size, const char* message) {
+bool read_field(FILE* file, uint8_t* bytes, size_t size, const char* message) {
   if (read_fully(file, bytes, size) == size) {
-    return 1;
+    return true;
   }
   fputs(message, stderr);
-  return 0;
+  return false;
 }
 
 }  // namespace
 
-int read_bmp_header(const char* path, BmpFileHeaderPart* file_header,
-                    BmpInfoHeaderPart* info_header) {
+bool read_bmp_header(const char* path, BmpFileHeaderPart* file_header,
+                     BmpInfoHeaderPart* info_header) {
   FILE* file = open_for_reading(path);
   if (file == nullptr) {
     fprintf(stderr, "Error: Cannot open file '%s'\n", path);
-    return 0;
+    return false;
   }
 
   // Each step runs only while every earlier one succeeded, so the first
   // failure is the one reported and the file is closed once, below.
   uint8_t bytes[4];
-  int ok = read_field(file, bytes, 2, "Error: Cannot read file signature\n");
+  bool ok = read_field(file, bytes, 2, "Error: Cannot read file signature\n");
   if (ok) {
     file_header->signature = le16(bytes);
     // Checked before anything else is read: a file that is not a BMP is
     // reported as such, not as one missing its later fields.
     if (file_header->signature != kBmpSignature) {
       fputs("Error: Invalid BMP file signature\n", stderr);
-      ok = 0;
+      ok = false;
     }
   }
   if (ok && (ok = read_field(file, bytes, 4, "Error: Cannot read file size\n"))) {

@@ -30,12 +30,12 @@ struct BmpHeaderFields {
 };
 
 // Opens path, reads signature through bits_per_pixel in file order, each field
-// with its own read of exactly its size, and closes the file. Returns 1 when
-// every field arrived and the signature is "BM"; otherwise prints one message
-// to standard error (the file that cannot be opened, the field that fell
-// short, or the wrong signature) and returns 0. Fields after the failing one
+// with its own read of exactly its size, and closes the file. Returns true
+// when every field arrived and the signature is "BM"; otherwise prints one
+// message to standard error (the file that cannot be opened, the field that
+// fell short, or the wrong signature) and returns false. Fields after the failing one
 // are left as they were. Nothing but the signature is checked.
-int read_bmp_header(const char* path, BmpFileHeaderPart* file_header,
-                    BmpInfoHeaderPart* info_header);
+bool read_bmp_header(const char* path, BmpFileHeaderPart* file_header,
+                     BmpInfoHeaderPart* info_header);
 
 #endif  // VORLIN_PROBE_HEADER_PROBE_H

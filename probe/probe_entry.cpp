@@ -19,7 +19,7 @@ int32_t probe_call(const wchar_t* path, int32_t query) {
   const char* file_path = converted != nullptr ? converted : "";
 
   BmpHeaderFields fields = {};
-  int read = read_bmp_header(file_path, &fields.file_header, &fields.info_header);
+  bool read = read_bmp_header(file_path, &fields.file_header, &fields.info_header);
   free(converted);
   if (!read) {
     fputs("Failed to read BMP file information\n", stderr);
