@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "arguments.h"
-#include "demo_pictures.h"
+#include "demo.h"
 #include "exit_status.h"
 #include "modules.h"
 #include "platform.h"
@@ -32,99 +32,6 @@ int finish_output(int status) {
   fprintf(stderr, "vorlin: cannot write to standard output%s%s\n", error != 0 ? ": " : "",
           error != 0 ? strerror(error) : "");
   return status == kExitOk ? kExitHost : status;
-}
-
-// ---- The demo ------------------------------------------------------------------
-
-std::wstring wide_path(const std::string& path) {
-  std::wstring wide;
-  if (!decode_argument(path.c_str(), &wide)) wide.clear();
-  return wide;
-}
-
-int run_demo(const std::string& dir) {
-  if (!make_dir(dir)) {
-    fprintf(stderr, "vorlin: cannot create directory %s: %s\n", dir.c_str(), strerror(errno));
-    return kExitHost;
-  }
-  const char* names[3] = {"VorlinScale", "VorlinMorph", "VorlinProbe"};
-  const ModuleLookup modules[3] = {find_module(names[0], "BMPResizers"),
-                                   find_module(names[1], "BMPErosion"),
-                                   find_module(names[2], "BMPSizeChecker")};
-  auto resize = reinterpret_cast<VorlinResizeFn>(modules[0].fn);
-  auto erode = reinterpret_cast<VorlinErodeFn>(modules[1].fn);
-  auto probe = reinterpret_cast<VorlinProbeFn>(modules[2].fn);
-  printf("Vorlin demo in %s\n", dir.c_str());
-  printf("Modules: VorlinScale %s, VorlinMorph %s, VorlinProbe %s\n\n",
-         resize ? "found" : "missing", erode ? "found" : "missing", probe ? "found" : "missing");
-  // A module file that is there but cannot be loaded is the host's failure.
-  bool host_failed = false;
-  for (int i = 0; i < 3; ++i) {
-    if (modules[i].status != kExitHost) continue;
-    module_problem(names[i], modules[i]);
-    host_failed = true;
-  }
-  if (resize == nullptr && erode == nullptr && probe == nullptr)
-    return host_failed ? kExitHost : module_problem(names[0], modules[0]);
-
-  int failures = 0;
-  size_t results = 0;
-  auto probe_file = [&](const std::string& path) {
-    if (probe == nullptr) return;
-    std::wstring w = wide_path(path);
-    int32_t width = probe(w.c_str(), VORLIN_QUERY_WIDTH);
-    int32_t height = probe(w.c_str(), VORLIN_QUERY_HEIGHT);
-    int32_t bits = probe(w.c_str(), VORLIN_QUERY_BITS);
-    printf("-- probe %s: width %d, height %d, bits %d\n", path.c_str(), static_cast<int>(width),
-           static_cast<int>(height), static_cast<int>(bits));
-  };
-
-  int count = 0;
-  const DemoSample* samples = demo_samples(&count);
-  for (int i = 0; i < count; ++i) {
-    const DemoSample& s = samples[i];
-    std::string in = dir + "/" + s.name;
-    if (!write_demo_sample(s, in)) return kExitHost;
-    printf("-- sample %s (%dx%d, %d-bit)\n", in.c_str(), s.width, s.height, s.bits);
-    probe_file(in);
-    if (resize != nullptr) {
-      // One enlargement and one reduction of each sample.
-      const int sizes[2][2] = {{s.width * 2, s.height * 2}, {s.width * 2 / 3, s.height / 2}};
-      for (const auto& size : sizes) {
-        std::string stem(s.name, strlen(s.name) - 4);
-        std::string out = dir + "/" + stem + "-" + std::to_string(size[0]) + "x" +
-                          std::to_string(size[1]) + ".bmp";
-        printf("-- resize %s to %dx%d\n", in.c_str(), size[0], size[1]);
-        if (run_resize(resize, wide_path(in), wide_path(out), size[0], size[1]) != kExitOk) {
-          ++failures;
-        } else {
-          ++results;
-          probe_file(out);
-        }
-      }
-    }
-    printf("\n");
-  }
-  if (erode != nullptr) {
-    // The 24-bit card turns black and white at the module's threshold; its
-    // white shapes shrink by one pixel on each side per pass.
-    const int passes[] = {1, 4};
-    for (int n : passes) {
-      std::string in = dir + "/card-24.bmp";
-      std::string out = dir + "/card-eroded-" + std::to_string(n) + ".bmp";
-      printf("-- erode %s with %d pass(es)\n", in.c_str(), n);
-      if (run_erode(erode, wide_path(in), wide_path(out), n) != kExitOk) {
-        ++failures;
-      } else {
-        ++results;
-        probe_file(out);
-      }
-      printf("\n");
-    }
-  }
-  printf("Demo finished: %zu result(s), %d failure(s).\n", results, failures);
-  printf("The pictures are in %s\n", absolute_path(dir).c_str());
-  return failures != 0 ? kExitFailed : host_failed ? kExitHost : kExitOk;
 }
 
 // ---- The commands --------------------------------------------------------------
