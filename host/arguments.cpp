@@ -1,13 +1,9 @@
 // Decoding and checking the command line's arguments.
 #include "arguments.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <string>
-#include <vector>
 
 #include "exit_status.h"
 #include "platform.h"
@@ -35,8 +31,6 @@ int usage_error(const std::string& what) {
 }
 
 namespace {
-
-// ---- Numbers -----------------------------------------------------------------
 
 // Plain decimal to int32: an optional sign, then one digit or more, nothing
 // before or after them (no space, no base prefix), in the 32-bit range.
@@ -70,8 +64,6 @@ bool parse_query(const char* text, int32_t* query) {
   }
   return true;
 }
-
-// ---- Arguments to wide characters -----------------------------------------
 
 // True when every wide character is a Unicode scalar value: no surrogate on
 // its own and nothing above 0x10FFFF (which a locale's decoder may let

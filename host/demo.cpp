@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "arguments.h"
@@ -17,8 +16,6 @@
 #include "platform.h"
 
 namespace {
-
-// ---- The pictures ----------------------------------------------------------------
 
 struct DemoSample {
   const char* name;  // file name inside the demo directory
@@ -113,7 +110,9 @@ void put_pixel(const DemoSample& s, int x, int y, uint8_t* p) {
   }
 }
 
-std::vector<uint8_t> sample_pixels(const DemoSample& s) {
+// The sample's whole file: headers, palette and the pixels drawn.
+std::vector<uint8_t> sample_file(const DemoSample& s) {
+  const std::vector<uint8_t> palette = sample_palette(s.bits);
   const size_t stride = static_cast<size_t>((s.width * s.bits + 31) / 32 * 4);
   std::vector<uint8_t> pixels(stride * static_cast<size_t>(s.height), 0);
   for (int row = 0; row < s.height; ++row) {
@@ -121,11 +120,6 @@ std::vector<uint8_t> sample_pixels(const DemoSample& s) {
     uint8_t* p = pixels.data() + stride * static_cast<size_t>(row);
     for (int x = 0; x < s.width; ++x) put_pixel(s, x, y, p);
   }
-  return pixels;
-}
-
-std::vector<uint8_t> bmp_file(const DemoSample& s, const std::vector<uint8_t>& palette,
-                              const std::vector<uint8_t>& pixels) {
   std::vector<uint8_t> file;
   const uint32_t palette_count = static_cast<uint32_t>(palette.size() / 4);
   uint32_t offset = 54 + palette_count * 4;
@@ -151,7 +145,7 @@ std::vector<uint8_t> bmp_file(const DemoSample& s, const std::vector<uint8_t>& p
 
 // Draws and writes one sample; false after printing why it could not.
 bool write_demo_sample(const DemoSample& s, const std::string& path) {
-  const std::vector<uint8_t> file = bmp_file(s, sample_palette(s.bits), sample_pixels(s));
+  const std::vector<uint8_t> file = sample_file(s);
   FILE* out = fopen(path.c_str(), "wb");
   if (out == nullptr) {
     fprintf(stderr, "vorlin: cannot create %s\n", path.c_str());
@@ -164,21 +158,21 @@ bool write_demo_sample(const DemoSample& s, const std::string& path) {
   return ok;
 }
 
-// ---- The runs --------------------------------------------------------------------
-
-// The modules the demo runs, each null when missing.
-struct DemoModules {
+// A demo run: where, the modules it runs (each null when missing), and what
+// came of it.
+struct DemoRun {
+  std::string dir;
   VorlinResizeFn resize;
   VorlinErodeFn erode;
   VorlinProbeFn probe;
-  bool any;    // at least one of them is there
-  int status;  // kExitHost when a module file that is there cannot be loaded
-};
-
-struct DemoTally {
+  int status;  // kExitHost once a module file that is there cannot be loaded
   size_t results;
   int failures;
 };
+
+bool no_module(const DemoRun& run) {
+  return run.resize == nullptr && run.erode == nullptr && run.probe == nullptr;
+}
 
 std::wstring wide_path(const std::string& path) {
   std::wstring wide;
@@ -189,67 +183,66 @@ std::wstring wide_path(const std::string& path) {
 // Looks for the three modules and says which are there. A module file that
 // is there but cannot be loaded is the host's failure; with no module at all
 // the status is why there is no demo.
-DemoModules find_demo_modules(const std::string& dir) {
+DemoRun start_demo(const std::string& dir) {
   const char* names[3] = {"VorlinScale", "VorlinMorph", "VorlinProbe"};
   const ModuleLookup modules[3] = {find_module(names[0], "BMPResizers"),
                                    find_module(names[1], "BMPErosion"),
                                    find_module(names[2], "BMPSizeChecker")};
-  DemoModules found{reinterpret_cast<VorlinResizeFn>(modules[0].fn),
-                    reinterpret_cast<VorlinErodeFn>(modules[1].fn),
-                    reinterpret_cast<VorlinProbeFn>(modules[2].fn), false, kExitOk};
+  DemoRun run{dir,
+              reinterpret_cast<VorlinResizeFn>(modules[0].fn),
+              reinterpret_cast<VorlinErodeFn>(modules[1].fn),
+              reinterpret_cast<VorlinProbeFn>(modules[2].fn),
+              kExitOk,
+              0,
+              0};
   printf("Vorlin demo in %s\n", dir.c_str());
   printf("Modules: VorlinScale %s, VorlinMorph %s, VorlinProbe %s\n\n",
-         found.resize ? "found" : "missing", found.erode ? "found" : "missing",
-         found.probe ? "found" : "missing");
+         run.resize ? "found" : "missing", run.erode ? "found" : "missing",
+         run.probe ? "found" : "missing");
   for (int i = 0; i < 3; ++i) {
     if (modules[i].status != kExitHost) continue;
     module_problem(names[i], modules[i]);
-    found.status = kExitHost;
+    run.status = kExitHost;
   }
-  found.any = found.resize != nullptr || found.erode != nullptr || found.probe != nullptr;
-  if (!found.any && found.status != kExitHost) found.status = module_problem(names[0], modules[0]);
-  return found;
+  if (no_module(run) && run.status != kExitHost) run.status = module_problem(names[0], modules[0]);
+  return run;
 }
 
-void probe_picture(VorlinProbeFn probe, const std::string& path) {
-  if (probe == nullptr) return;
+void probe_picture(const DemoRun& run, const std::string& path) {
+  if (run.probe == nullptr) return;
   std::wstring w = wide_path(path);
-  int32_t width = probe(w.c_str(), VORLIN_QUERY_WIDTH);
-  int32_t height = probe(w.c_str(), VORLIN_QUERY_HEIGHT);
-  int32_t bits = probe(w.c_str(), VORLIN_QUERY_BITS);
+  int32_t width = run.probe(w.c_str(), VORLIN_QUERY_WIDTH);
+  int32_t height = run.probe(w.c_str(), VORLIN_QUERY_HEIGHT);
+  int32_t bits = run.probe(w.c_str(), VORLIN_QUERY_BITS);
   printf("-- probe %s: width %d, height %d, bits %d\n", path.c_str(), static_cast<int>(width),
          static_cast<int>(height), static_cast<int>(bits));
 }
 
 // A call counted as a result, then probed, or as a failure.
-void count_call(const DemoModules& modules, int status, const std::string& out, DemoTally* tally) {
+void count_call(DemoRun* run, int status, const std::string& out) {
   if (status != kExitOk) {
-    ++tally->failures;
+    ++run->failures;
     return;
   }
-  ++tally->results;
-  probe_picture(modules.probe, out);
+  ++run->results;
+  probe_picture(*run, out);
 }
 
 // One sample written, probed, enlarged and reduced; false when it cannot be
 // written.
-bool demo_sample(const DemoModules& modules, const std::string& dir, const DemoSample& s,
-                 DemoTally* tally) {
-  std::string in = dir + "/" + s.name;
+bool demo_sample(DemoRun* run, const DemoSample& s) {
+  std::string in = run->dir + "/" + s.name;
   if (!write_demo_sample(s, in)) return false;
   printf("-- sample %s (%dx%d, %d-bit)\n", in.c_str(), s.width, s.height, s.bits);
-  probe_picture(modules.probe, in);
-  if (modules.resize != nullptr) {
-    const int sizes[2][2] = {{s.width * 2, s.height * 2}, {s.width * 2 / 3, s.height / 2}};
-    for (const auto& size : sizes) {
-      std::string stem(s.name, strlen(s.name) - 4);
-      std::string out =
-          dir + "/" + stem + "-" + std::to_string(size[0]) + "x" + std::to_string(size[1]) + ".bmp";
-      printf("-- resize %s to %dx%d\n", in.c_str(), size[0], size[1]);
-      count_call(modules,
-                 run_resize(modules.resize, wide_path(in), wide_path(out), size[0], size[1]), out,
-                 tally);
-    }
+  probe_picture(*run, in);
+  const int sizes[2][2] = {{s.width * 2, s.height * 2}, {s.width * 2 / 3, s.height / 2}};
+  for (const auto& size : sizes) {
+    if (run->resize == nullptr) break;  // nothing to resize with
+    std::string stem(s.name, strlen(s.name) - 4);
+    std::string out = run->dir + "/" + stem + "-" + std::to_string(size[0]) + "x" +
+                      std::to_string(size[1]) + ".bmp";
+    printf("-- resize %s to %dx%d\n", in.c_str(), size[0], size[1]);
+    count_call(run, run_resize(run->resize, wide_path(in), wide_path(out), size[0], size[1]), out);
   }
   printf("\n");
   return true;
@@ -257,13 +250,13 @@ bool demo_sample(const DemoModules& modules, const std::string& dir, const DemoS
 
 // The 24-bit card turns black and white at the module's threshold; its
 // white shapes shrink by one pixel on each side per pass.
-void demo_erosions(const DemoModules& modules, const std::string& dir, DemoTally* tally) {
+void demo_erosions(DemoRun* run) {
   const int passes[] = {1, 4};
   for (int n : passes) {
-    std::string in = dir + "/card-24.bmp";
-    std::string out = dir + "/card-eroded-" + std::to_string(n) + ".bmp";
+    std::string in = run->dir + "/card-24.bmp";
+    std::string out = run->dir + "/card-eroded-" + std::to_string(n) + ".bmp";
     printf("-- erode %s with %d pass(es)\n", in.c_str(), n);
-    count_call(modules, run_erode(modules.erode, wide_path(in), wide_path(out), n), out, tally);
+    count_call(run, run_erode(run->erode, wide_path(in), wide_path(out), n), out);
     printf("\n");
   }
 }
@@ -275,14 +268,13 @@ int run_demo(const std::string& dir) {
     fprintf(stderr, "vorlin: cannot create directory %s: %s\n", dir.c_str(), strerror(errno));
     return kExitHost;
   }
-  const DemoModules modules = find_demo_modules(dir);
-  if (!modules.any) return modules.status;
-  DemoTally tally{0, 0};
+  DemoRun run = start_demo(dir);
+  if (no_module(run)) return run.status;
   for (const DemoSample& s : kSamples) {
-    if (!demo_sample(modules, dir, s, &tally)) return kExitHost;
+    if (!demo_sample(&run, s)) return kExitHost;
   }
-  if (modules.erode != nullptr) demo_erosions(modules, dir, &tally);
-  printf("Demo finished: %zu result(s), %d failure(s).\n", tally.results, tally.failures);
+  if (run.erode != nullptr) demo_erosions(&run);
+  printf("Demo finished: %zu result(s), %d failure(s).\n", run.results, run.failures);
   printf("The pictures are in %s\n", absolute_path(dir).c_str());
-  return tally.failures != 0 ? kExitFailed : modules.status;
+  return run.failures != 0 ? kExitFailed : run.status;
 }

@@ -2,11 +2,9 @@
 #include "modules.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "exit_status.h"
@@ -21,52 +19,6 @@ std::vector<std::string> module_dirs() {
   std::string program = absolute_path(program_dir());
   return {program, absolute_path(program + kSeparator + "..") + kSeparator + "lib"};
 }
-
-}  // namespace
-
-ModuleLookup find_module(const char* module, const char* symbol) {
-  const std::vector<std::string> dirs = module_dirs();
-#if defined(_WIN32)
-  const std::string names[] = {std::string(module) + ".dll"};
-#else
-  const std::string names[] = {"lib" + std::string(module) + ".so.1",
-                               "lib" + std::string(module) + ".so"};
-#endif
-  ModuleLookup found{nullptr, kExitHost, "", ""};
-  for (const std::string& dir : dirs) {
-    for (const std::string& name : names) {
-      found.where = dir + kSeparator + name;
-      if (!file_is_present(found.where)) continue;
-      void* handle = open_library(found.where, &found.problem);
-      if (handle == nullptr) return found;
-      found.fn = library_symbol(handle, symbol);
-      if (found.fn == nullptr) {
-        found.problem = found.where + " has no export " + symbol;
-        return found;
-      }
-      found.status = kExitOk;
-      return found;
-    }
-  }
-  found.status = kExitNoModule;
-  found.where.clear();
-  for (const std::string& dir : dirs) found.where += (found.where.empty() ? "" : " ") + dir;
-  return found;
-}
-
-int module_problem(const char* module, const ModuleLookup& lookup) {
-  if (lookup.status == kExitNoModule) {
-    fprintf(stderr, "vorlin: module %s not found in: %s\n", module, lookup.where.c_str());
-    fprintf(stderr, "(set VORLIN_MODULE_DIR to the directory that holds it)\n");
-  } else {
-    fprintf(stderr, "vorlin: cannot load module %s: %s\n", module, lookup.problem.c_str());
-  }
-  return lookup.status;
-}
-
-namespace {
-
-// ---- Calling the modules -----------------------------------------------------
 
 // The largest file a BMP's 32-bit size field can describe.
 constexpr uint64_t kBmpFileLimit = 0xFFFFFFFFu;
@@ -129,7 +81,48 @@ int report(const char* what, int32_t status, const std::string& words) {
           words.c_str());
   return kExitFailed;
 }
+
 }  // namespace
+
+ModuleLookup find_module(const char* module, const char* symbol) {
+  const std::vector<std::string> dirs = module_dirs();
+#if defined(_WIN32)
+  const std::string names[] = {std::string(module) + ".dll"};
+#else
+  const std::string names[] = {"lib" + std::string(module) + ".so.1",
+                               "lib" + std::string(module) + ".so"};
+#endif
+  ModuleLookup found{nullptr, kExitHost, "", ""};
+  for (const std::string& dir : dirs) {
+    for (const std::string& name : names) {
+      found.where = dir + kSeparator + name;
+      if (!file_is_present(found.where)) continue;
+      void* handle = open_library(found.where, &found.problem);
+      if (handle == nullptr) return found;
+      found.fn = library_symbol(handle, symbol);
+      if (found.fn == nullptr) {
+        found.problem = found.where + " has no export " + symbol;
+        return found;
+      }
+      found.status = kExitOk;
+      return found;
+    }
+  }
+  found.status = kExitNoModule;
+  found.where.clear();
+  for (const std::string& dir : dirs) found.where += (found.where.empty() ? "" : " ") + dir;
+  return found;
+}
+
+int module_problem(const char* module, const ModuleLookup& lookup) {
+  if (lookup.status == kExitNoModule) {
+    fprintf(stderr, "vorlin: module %s not found in: %s\n", module, lookup.where.c_str());
+    fprintf(stderr, "(set VORLIN_MODULE_DIR to the directory that holds it)\n");
+  } else {
+    fprintf(stderr, "vorlin: cannot load module %s: %s\n", module, lookup.problem.c_str());
+  }
+  return lookup.status;
+}
 
 int run_resize(VorlinResizeFn fn, const std::wstring& in, const std::wstring& out, int32_t w,
                int32_t h) {

@@ -4,9 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 #if defined(_WIN32)
@@ -24,10 +22,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-
-namespace {
-void drain_pipe(Drain* drain);  // the work of the drain's thread
-}  // namespace
 
 #if defined(_WIN32)
 std::string program_dir() {
@@ -85,34 +79,7 @@ void ignore_broken_pipes() {}
 // Why standard output failed when the failed write left no errno behind.
 int output_error() { return 0; }
 
-namespace {
-
-int make_pipe(int fds[2]) { return _pipe(fds, 4096, _O_BINARY | _O_NOINHERIT); }
-int duplicate_fd(int fd) { return _dup(fd); }
-int replace_fd(int from, int to) { return _dup2(from, to); }
-void close_fd(int fd) { _close(fd); }
-int stream_fd(FILE* stream) { return _fileno(stream); }
-
-DWORD WINAPI drain_thread(LPVOID drain) {
-  drain_pipe(static_cast<Drain*>(drain));
-  return 0;
-}
-
-// Starts the drain's thread; false with errno set when it cannot.
-bool start_drain(Drain* drain, Thread* thread) {
-  *thread = CreateThread(nullptr, 0, drain_thread, drain, 0, nullptr);
-  if (*thread == nullptr) errno = EAGAIN;
-  return *thread != nullptr;
-}
-
-void finish_drain(Thread thread) {
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-}
-
-int read_fd(int fd, char* chunk, unsigned size) { return _read(fd, chunk, size); }
-
-}  // namespace
+std::string locale_encoding() { return "code page " + std::to_string(GetACP()); }
 #else
 std::string program_dir() {
   char path[PATH_MAX];
@@ -189,8 +156,39 @@ int output_error() {
   return poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0 ? EPIPE : 0;
 }
 
+std::string locale_encoding() { return nl_langinfo(CODESET); }
+#endif
+
 namespace {
 
+void drain_pipe(Drain* drain);  // the work of the drain's thread
+
+#if defined(_WIN32)
+int make_pipe(int fds[2]) { return _pipe(fds, 4096, _O_BINARY | _O_NOINHERIT); }
+int duplicate_fd(int fd) { return _dup(fd); }
+int replace_fd(int from, int to) { return _dup2(from, to); }
+void close_fd(int fd) { _close(fd); }
+int stream_fd(FILE* stream) { return _fileno(stream); }
+
+DWORD WINAPI drain_thread(LPVOID drain) {
+  drain_pipe(static_cast<Drain*>(drain));
+  return 0;
+}
+
+// Starts the drain's thread; false with errno set when it cannot.
+bool start_drain(Drain* drain, Thread* thread) {
+  *thread = CreateThread(nullptr, 0, drain_thread, drain, 0, nullptr);
+  if (*thread == nullptr) errno = EAGAIN;
+  return *thread != nullptr;
+}
+
+void finish_drain(Thread thread) {
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+int read_fd(int fd, char* chunk, unsigned size) { return _read(fd, chunk, size); }
+#else
 int make_pipe(int fds[2]) { return pipe(fds); }
 int duplicate_fd(int fd) { return dup(fd); }
 int replace_fd(int from, int to) { return dup2(from, to); }
@@ -212,19 +210,7 @@ bool start_drain(Drain* drain, Thread* thread) {
 void finish_drain(Thread thread) { pthread_join(thread, nullptr); }
 
 ssize_t read_fd(int fd, char* chunk, unsigned size) { return read(fd, chunk, size); }
-
-}  // namespace
 #endif
-
-std::string locale_encoding() {
-#if defined(_WIN32)
-  return "code page " + std::to_string(GetACP());
-#else
-  return nl_langinfo(CODESET);
-#endif
-}
-
-namespace {
 
 void drain_pipe(Drain* drain) {
   char chunk[4096];

@@ -1,5 +1,4 @@
-// The few calls that differ between POSIX and Windows: the program's place,
-// module files, directories, paths, the locale, and standard error set aside.
+// The few calls that differ between POSIX and Windows.
 #ifndef VORLIN_HOST_PLATFORM_H
 #define VORLIN_HOST_PLATFORM_H
 
@@ -19,9 +18,9 @@ std::string program_dir();
 bool file_is_present(const std::string& path);
 void* open_library(const std::string& path, std::string* problem);  // null after *problem
 void* library_symbol(void* handle, const char* symbol);
-bool make_dir(const std::string& dir);  // made when missing; false with errno set
+bool make_dir(const std::string& dir);
 std::string absolute_path(const std::string& path);
-FILE* open_wide(const std::wstring& path);  // a path as the modules get it, for reading
+FILE* open_wide(const std::wstring& path);
 void ignore_broken_pipes();
 int output_error();
 std::string locale_encoding();
@@ -41,7 +40,6 @@ struct Capture {
   Drain drain;
   Thread thread;
 };
-
 bool begin_capture(Capture* capture);
 bool end_capture(Capture* capture);
 
