@@ -1,15 +1,11 @@
 // vorlin: a command-line host for the Vorlin modules. It loads each module at
 // run time and calls its one export, exactly as a host application does, so
-// every path through it is the modules' own behaviour.
-#include "vorlin/vorlin.h"
-
+// every path through it is the modules' own behaviour. Here: its commands.
 #include <cerrno>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,6 +14,7 @@
 #include "exit_status.h"
 #include "modules.h"
 #include "platform.h"
+#include "vorlin/vorlin.h"
 
 namespace {
 
@@ -33,8 +30,6 @@ int finish_output(int status) {
           error != 0 ? strerror(error) : "");
   return status == kExitOk ? kExitHost : status;
 }
-
-// ---- The commands --------------------------------------------------------------
 
 int resize_command(char** args, int count) {
   std::vector<std::wstring> paths;
