@@ -41,7 +41,6 @@ constexpr bool kMemoryLimitHolds = false;
 constexpr bool kMemoryLimitHolds = true;
 #endif
 
-
 // ---- Starting the host and reading what it printed ---------------------------
 // Only these helpers know how a process starts; the tests below them hold no
 // platform code.
@@ -789,24 +788,44 @@ TEST_F(Host, VersionShowsTheModuleFilesAndAFileThatWillNotLoadIsTheHostsFailure)
            module_file("VorlinMorph") + "\nVorlinProbe: " + at + module_file("VorlinProbe") + "\n";
   };
   const std::string broken_file = full_path(broken) + kSeparator + module_file("VorlinProbe");
+  // A module that loads beside one that does not: the demo runs what it has.
+  const std::string mixed = make_temp_dir();
+  write_file(mixed + "/" + module_file("VorlinScale"), read_file(VORLINSCALE_PATH));
+  write_file(mixed + "/" + module_file("VorlinProbe"), Bytes{'n', 'o', 't', '\n'});
+  const std::string mixed_file = full_path(mixed) + kSeparator + module_file("VorlinProbe");
+  const std::string all = "VorlinScale found, VorlinMorph found, VorlinProbe found",
+                    nothing = "VorlinScale missing, VorlinMorph missing, VorlinProbe missing";
   const struct {
     std::string module_dir;  // empty: VORLIN_MODULE_DIR unset, the host's own directory
     std::string version;     // --version's output after its first line (up to the loader's reason)
     int probe_status;        // of `vorlin probe IN width`
     std::string probe_err;   // its start
+    int demo_status;         // of `vorlin demo DIR`
+    std::string demo_found;  // the demo's line of modules
+    std::string demo_err;    // its start
   } cases[] = {
-      {modules, files(modules), 0, ""},
-      {detour, files(modules), 0, ""},
+      {modules, files(modules), 0, "", 0, all, ""},
+      {detour, files(modules), 0, "", 0, all, ""},
       // The host's own directory, where the build puts the modules beside it
       // (VORLIN_PATH itself is the emulator's wrapper in a qemu build).
-      {"", files(modules), 0, ""},
+      {"", files(modules), 0, "", 0, all, ""},
       {none, "VorlinScale: not found in " + full_path(none) + "\n", 3,
-       "vorlin: module VorlinProbe not found in: " + full_path(none) + "\n"},
+       "vorlin: module VorlinProbe not found in: " + full_path(none) + "\n", 3, nothing,
+       "vorlin: module VorlinScale not found in: " + full_path(none) + "\n"},
       {broken,
        "VorlinScale: not found in " + full_path(broken) + "\nVorlinMorph: not found in " +
            full_path(broken) + "\nVorlinProbe: cannot be loaded: " + broken_file + ": ",
-       5, "vorlin: cannot load module VorlinProbe: " + broken_file + ": "},
+       5, "vorlin: cannot load module VorlinProbe: " + broken_file + ": ", 5, nothing,
+       "vorlin: cannot load module VorlinProbe: " + broken_file + ": "},
+      {mixed,
+       "VorlinScale: " + full_path(mixed) + kSeparator + module_file("VorlinScale") +
+           "\nVorlinMorph: not found in " + full_path(mixed) +
+           "\nVorlinProbe: cannot be loaded: " + mixed_file + ": ",
+       5, "vorlin: cannot load module VorlinProbe: " + mixed_file + ": ", 5,
+       "VorlinScale found, VorlinMorph missing, VorlinProbe missing",
+       "vorlin: cannot load module VorlinProbe: " + mixed_file + ": "},
   };
+  int run = 0;
   for (const auto& c : cases) {
     HostEnv env;
     if (c.module_dir.empty()) {
@@ -824,6 +843,13 @@ TEST_F(Host, VersionShowsTheModuleFilesAndAFileThatWillNotLoadIsTheHostsFailure)
     HostRun probe = run_host({"probe", input, "width"}, env);
     EXPECT_EQ(probe.status, c.probe_status) << c.module_dir;
     EXPECT_EQ(probe.err.substr(0, c.probe_err.size()), c.probe_err) << c.module_dir;
+    HostRun demo = run_host({"demo", dir + "/demo-" + std::to_string(run++)}, env);
+    EXPECT_EQ(demo.status, c.demo_status) << c.module_dir;
+    EXPECT_NE(demo.out.find("Modules: " + c.demo_found + "\n"), std::string::npos) << demo.out;
+    EXPECT_EQ(demo.err.substr(0, c.demo_err.size()), c.demo_err) << c.module_dir;
+    // With no module to run there is no demo; with one, all of it.
+    EXPECT_EQ(demo.out.find("Demo finished: ") != std::string::npos, c.demo_found != nothing)
+        << demo.out;
   }
 }
 
