@@ -26,7 +26,7 @@
 #include "bench_support.h"
 #include "bmp_io.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
 #include "erode.h"
 #include "erode_pictures.h"
 #include "gray_bmp_writer.h"

@@ -14,7 +14,8 @@
 #include "bench_support.h"
 #include "raster_image.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
+#include "resample_reference.h"
 
 namespace {
 

@@ -356,12 +356,12 @@ void blend_edge_columns(H* h, const BlendJob& job, const BlendScratch<H>& s, int
 
 inline void blend_columns_of(const ResampleKernelSet& set, double* h, const uint8_t* row,
                              const BlendColumns& c) {
-  set.blend_columns(h, row, c);
+  set.blends->blend_columns(h, row, c);
 }
 
 inline void blend_columns_of(const ResampleKernelSet& set, uint16_t* h, const uint8_t* row,
                              const BlendColumns& c) {
-  set.blend_columns_sixteenths(h, row, c);
+  set.blends->blend_columns_sixteenths(h, row, c);
 }
 
 // Source row y blended across the band, computed into the slot not holding
@@ -389,12 +389,12 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const double* h0,
                           const double* h1, const RowSample& r, size_t n) {
-  set.blend_rows(out, h0, h1, r.gy, r.fy, n);
+  set.blends->blend_rows(out, h0, h1, r.gy, r.fy, n);
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const uint16_t* h0,
                           const uint16_t* h1, const RowSample& r, size_t n) {
-  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
+  set.blends->blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
 }
 
 // Output row i across one band.

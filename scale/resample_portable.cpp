@@ -2,7 +2,7 @@
 // lookup tables serve the x86 sets too.
 #include <cstring>
 
-#include "resample_kernels.h"
+#include "resample_ops.h"
 
 namespace {
 
@@ -37,6 +37,28 @@ struct PortableOps {
     for (int c = 0; c < N; ++c) {
       h[c] = static_cast<uint16_t>(p[c] * (w & 0xFFFFu) + p[N + c] * (w >> 16));
     }
+  }
+};
+
+// Rows one value a step: the scalar forms themselves.
+struct PortableRows {
+  using Doubles = double;
+  using Words = uint32_t;  // in 32 bits, as the scalar form computes
+  static constexpr size_t kDoubleLanes = 1;
+  static constexpr size_t kDoublePack = 1;
+  static constexpr size_t kWordLanes = 1;
+  static constexpr size_t kWordPack = 1;
+  static double load_doubles(const double* p) { return *p; }
+  static double splat(double d) { return d; }
+  static double add(double a, double b) { return a + b; }
+  static double mul(double a, double b) { return a * b; }
+  static void store_bytes(uint8_t* out, const double* v) { *out = clamp_truncated(*v); }
+  static uint32_t load_words(const uint16_t* p) { return *p; }
+  static uint32_t splat_words(uint16_t w) { return w; }
+  static uint32_t add_words(uint32_t a, uint32_t b) { return a + b; }
+  static uint32_t mul_words(uint32_t a, uint32_t b) { return a * b; }
+  static void store_high_bytes(uint8_t* out, const uint32_t* v) {
+    *out = static_cast<uint8_t>(*v >> 8);
   }
 };
 
@@ -157,20 +179,4 @@ void sample_two_bit_pixels(uint8_t* out, const uint8_t* row, const int32_t* x0, 
   }
 }
 
-void blend_columns_portable(double* h, const uint8_t* row, const BlendColumns& c) {
-  blend_columns_from<PortableOps>(h, row, c, 0);
-}
-
-void blend_columns_sixteenths_portable(uint16_t* h, const uint8_t* row, const BlendColumns& c) {
-  blend_columns_sixteenths_from<PortableOps>(h, row, c, 0);
-}
-
-void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                         size_t n) {
-  blend_rows_from(out, h0, h1, gy, fy, 0, n);
-}
-
-void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                    uint32_t b, size_t n) {
-  blend_rows_sixteenths_from(out, h0, h1, b, 0, n);
-}
+const ResampleBlends kPortableBlends = blends_over<PortableOps, PortableRows>();

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "raster_image.h"
+#include "resample_fast.h"
+#include "resample_reference.h"
 #include "test_support.h"
 
 namespace {

@@ -18,7 +18,8 @@
 
 #include "raster_image.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
+#include "resample_reference.h"
 #include "resample_spans.h"
 #include "resize_stream.h"
 #include "test_support.h"

@@ -8,6 +8,8 @@
 
 #include "bmp_io.h"
 #include "raster_image.h"
+#include "resample_fast.h"
+#include "resample_reference.h"
 #include "test_support.h"
 
 namespace {
