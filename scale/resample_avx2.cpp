@@ -8,33 +8,21 @@
 
 namespace {
 
-// Rows of values four doubles or sixteen words to a register.
 struct Avx2Rows {
-  using Doubles = __m256d;
-  using Words = __m256i;
-  static constexpr size_t kDoubleLanes = 4;
+  typedef double Doubles __attribute__((vector_size(32)));
+  typedef uint16_t Words __attribute__((vector_size(32)));
   static constexpr size_t kDoublePack = 4;
-  static constexpr size_t kWordLanes = 16;
   static constexpr size_t kWordPack = 2;
-  static Doubles load_doubles(const double* p) { return _mm256_loadu_pd(p); }
-  static Doubles splat(double d) { return _mm256_set1_pd(d); }
-  static Doubles add(Doubles a, Doubles b) { return _mm256_add_pd(a, b); }
-  static Doubles mul(Doubles a, Doubles b) { return _mm256_mul_pd(a, b); }
   // Signed then unsigned saturation is the clamp to 0..255.
   static void store_bytes(uint8_t* out, const Doubles v[4]) {
     const __m128i ab = _mm_packs_epi32(_mm256_cvttpd_epi32(v[0]), _mm256_cvttpd_epi32(v[1]));
     const __m128i cd = _mm_packs_epi32(_mm256_cvttpd_epi32(v[2]), _mm256_cvttpd_epi32(v[3]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(ab, cd));
   }
-  static Words load_words(const uint16_t* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  }
-  static Words splat_words(uint16_t w) { return _mm256_set1_epi16(static_cast<int16_t>(w)); }
-  static Words add_words(Words a, Words b) { return _mm256_add_epi16(a, b); }
-  static Words mul_words(Words a, Words b) { return _mm256_mullo_epi16(a, b); }
   // The pack works within 128-bit halves; the permute puts them in order.
   static void store_high_bytes(uint8_t* out, const Words v[2]) {
-    const __m256i bytes = _mm256_packus_epi16(_mm256_srli_epi16(v[0], 8), _mm256_srli_epi16(v[1], 8));
+    const __m256i bytes = _mm256_packus_epi16(_mm256_srli_epi16((__m256i)v[0], 8),
+                                              _mm256_srli_epi16((__m256i)v[1], 8));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(bytes, 0xD8));
   }
 };

@@ -37,18 +37,11 @@ inline __m512d blend_pair(__m128i c00, __m128i c10, const double* fx) {
   return _mm512_add_pd(_mm512_mul_pd(to_doubles(c00), g), _mm512_mul_pd(to_doubles(c10), f));
 }
 
-// Rows of values eight doubles or 32 words to a register.
 struct Avx512Rows {
-  using Doubles = __m512d;
-  using Words = __m512i;
-  static constexpr size_t kDoubleLanes = 8;
+  typedef double Doubles __attribute__((vector_size(64)));
+  typedef uint16_t Words __attribute__((vector_size(64)));
   static constexpr size_t kDoublePack = 2;
-  static constexpr size_t kWordLanes = 32;
   static constexpr size_t kWordPack = 1;
-  static Doubles load_doubles(const double* p) { return _mm512_loadu_pd(p); }
-  static Doubles splat(double d) { return _mm512_set1_pd(d); }
-  static Doubles add(Doubles a, Doubles b) { return _mm512_add_pd(a, b); }
-  static Doubles mul(Doubles a, Doubles b) { return _mm512_mul_pd(a, b); }
   // Clamped to 0 first, then by unsigned saturation to 255.
   static void store_bytes(uint8_t* out, const Doubles v[2]) {
     const __m512i t = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(v[0])),
@@ -56,13 +49,9 @@ struct Avx512Rows {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                      _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512())));
   }
-  static Words load_words(const uint16_t* p) { return _mm512_loadu_si512(p); }
-  static Words splat_words(uint16_t w) { return _mm512_set1_epi16(static_cast<int16_t>(w)); }
-  static Words add_words(Words a, Words b) { return _mm512_add_epi16(a, b); }
-  static Words mul_words(Words a, Words b) { return _mm512_mullo_epi16(a, b); }
   static void store_high_bytes(uint8_t* out, const Words v[1]) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                        _mm512_cvtepi16_epi8(_mm512_srli_epi16(v[0], 8)));
+                        _mm512_cvtepi16_epi8(_mm512_srli_epi16((__m512i)v[0], 8)));
   }
 };
 

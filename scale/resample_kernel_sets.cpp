@@ -7,15 +7,13 @@
 
 #include "resample_kernels.h"
 
-namespace {
+static bool always() { return true; }
 
-bool always() { return true; }
-
-bool never(int32_t, bool) { return false; }
+static bool never(int32_t, bool) { return false; }
 
 #if defined(VORLIN_KERNELS_AVX2)
 // Each asked once: cpuid can trap to a hypervisor.
-bool has_avx2() {
+static bool has_avx2() {
   static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
   return available;
 }
@@ -23,7 +21,7 @@ bool has_avx2() {
 // Whether BMI2's bit extract is one quick instruction: on Intel, and on AMD
 // from family 19h (earlier AMD parts run it as microcode, slower than the
 // lookup tables).
-bool probe_bit_extract() {
+static bool probe_bit_extract() {
   unsigned eax = 0;
   unsigned ebx = 0;
   unsigned ecx = 0;
@@ -43,26 +41,24 @@ bool probe_bit_extract() {
   }
   return family >= 0x19u;
 }
+
+bool bit_extract_is_fast() {
+  static const bool fast = probe_bit_extract();
+  return fast;
+}
 #endif
 
 #if defined(VORLIN_KERNELS_AVX512)
 // Four channels in doubles blend pixel by pixel (see resample_avx512.cpp).
-bool avx512_reads_windows(int32_t channels, bool sixteenths) { return sixteenths || channels == 3; }
+static bool avx512_reads_windows(int32_t channels, bool sixteenths) {
+  return sixteenths || channels == 3;
+}
 
-bool has_avx512() {
+static bool has_avx512() {
   static const bool available =
       has_avx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
   return available;
-}
-#endif
-
-}  // namespace
-
-#if defined(VORLIN_KERNELS_AVX2)
-bool bit_extract_is_fast() {
-  static const bool fast = probe_bit_extract();
-  return fast;
 }
 #endif
 

@@ -1,9 +1,8 @@
 // The fast resampler's kernel sets: the inner loops over one band of output
 // columns, built once for each instruction set. Dispatch, the equivalence
-// tests and the benchmarks all walk the one table below; adding a set is a
-// row here, its availability in resample_kernel_sets.cpp and a file of its
-// own (resample_<set>.cpp, built with that set's flags, its kernels written
-// over the vocabulary of resample_ops.h).
+// tests and the benchmarks all walk the one table; adding a set is a row in
+// it (resample_kernel_sets.cpp, with its availability) and a file of its own,
+// resample_<set>.cpp, its kernels written over resample_ops.h.
 #ifndef VORLIN_SCALE_RESAMPLE_KERNELS_H
 #define VORLIN_SCALE_RESAMPLE_KERNELS_H
 
@@ -107,37 +106,21 @@ extern const size_t kResampleKernelSetCount;
 // The first available set. The caller asks once per call and passes it down.
 const ResampleKernelSet& best_resample_kernel_set();
 
-// Each set's blends and 2-bit sampling, defined in its set's file.
+// Each set's blends and 2-bit sampling, defined in its set's file (the
+// table names only the sets this build holds). The AVX2 file also holds the
+// bit-extract 2-bit sampling (BMI2), which plans by lookup tables where
+// bit_extract_is_fast() (asked once, in resample_kernel_sets.cpp) says
+// BMI2's bit extract is not one quick instruction on this CPU.
+extern const ResampleBlends kPortableBlends, kSse2Blends, kAvx2Blends, kAvx512Blends, kNeonBlends;
 void plan_two_bit_portable(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
 void sample_two_bit_portable(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
                              const int32_t* x0, int32_t count);
 // 2-bit pixels first .. count - 1 (first a multiple of 4), one by one.
 void sample_two_bit_pixels(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t first,
                            int32_t count);
-extern const ResampleBlends kPortableBlends;
-
-#if defined(VORLIN_KERNELS_SSE2)
-extern const ResampleBlends kSse2Blends;
-#endif
-
-#if defined(VORLIN_KERNELS_AVX2)
-// The AVX2 file also holds the bit-extract 2-bit sampling (BMI2), which
-// plans by lookup tables where bit_extract_is_fast() says otherwise.
 void plan_two_bit_bmi2(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
 void sample_two_bit_bmi2(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
                          const int32_t* x0, int32_t count);
-extern const ResampleBlends kAvx2Blends;
-// Whether this CPU runs BMI2's bit extract as one quick instruction (asked
-// once, in resample_kernel_sets.cpp).
 bool bit_extract_is_fast();
-#endif
-
-#if defined(VORLIN_KERNELS_AVX512)
-extern const ResampleBlends kAvx512Blends;
-#endif
-
-#if defined(VORLIN_KERNELS_NEON)
-extern const ResampleBlends kNeonBlends;
-#endif
 
 #endif  // VORLIN_SCALE_RESAMPLE_KERNELS_H

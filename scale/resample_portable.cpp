@@ -40,28 +40,6 @@ struct PortableOps {
   }
 };
 
-// Rows one value a step: the scalar forms themselves.
-struct PortableRows {
-  using Doubles = double;
-  using Words = uint32_t;  // in 32 bits, as the scalar form computes
-  static constexpr size_t kDoubleLanes = 1;
-  static constexpr size_t kDoublePack = 1;
-  static constexpr size_t kWordLanes = 1;
-  static constexpr size_t kWordPack = 1;
-  static double load_doubles(const double* p) { return *p; }
-  static double splat(double d) { return d; }
-  static double add(double a, double b) { return a + b; }
-  static double mul(double a, double b) { return a * b; }
-  static void store_bytes(uint8_t* out, const double* v) { *out = clamp_truncated(*v); }
-  static uint32_t load_words(const uint16_t* p) { return *p; }
-  static uint32_t splat_words(uint16_t w) { return w; }
-  static uint32_t add_words(uint32_t a, uint32_t b) { return a + b; }
-  static uint32_t mul_words(uint32_t a, uint32_t b) { return a * b; }
-  static void store_high_bytes(uint8_t* out, const uint32_t* v) {
-    *out = static_cast<uint8_t>(*v >> 8);
-  }
-};
-
 // The 2-bit source pixel at x: four a byte, the leftmost in the top bits.
 inline uint32_t two_bit_at(const uint8_t* row, int32_t x) {
   const uint32_t u = static_cast<uint32_t>(x);  // never negative here
@@ -179,4 +157,6 @@ void sample_two_bit_pixels(uint8_t* out, const uint8_t* row, const int32_t* x0, 
   }
 }
 
-const ResampleBlends kPortableBlends = blends_over<PortableOps, PortableRows>();
+const ResampleBlends kPortableBlends = {blend_columns_over<PortableOps>,
+                                        blend_columns_sixteenths_over<PortableOps>,
+                                        blend_rows_scalar, blend_rows_sixteenths_scalar};

@@ -177,6 +177,70 @@ TEST(ResampleFast, KernelTableEndsWithThePortableSet) {
   size_t best = 0;
   while (!kResampleKernelSets[best].available()) ++best;
   EXPECT_EQ(&best_resample_kernel_set(), &kResampleKernelSets[best]);
+  // Each row's name is its id's, and no set is there twice.
+  const struct {
+    ResampleKernelId id;
+    const char* name;
+  } kNames[] = {{ResampleKernelId::kPortable, "portable"},
+                {ResampleKernelId::kSse2, "sse2"},
+                {ResampleKernelId::kAvx2, "avx2"},
+                {ResampleKernelId::kAvx512, "avx512"},
+                {ResampleKernelId::kNeon, "neon"}};
+  std::vector<std::string> seen;
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    const ResampleKernelSet& set = kResampleKernelSets[s];
+    for (const auto& n : kNames) {
+      if (n.id == set.id) {
+        EXPECT_STREQ(set.name, n.name);
+      }
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), set.name), 0) << set.name;
+    seen.emplace_back(set.name);
+  }
+#if defined(__aarch64__)
+  // Every 64-bit ARM CPU has NEON: a build with the sets has it first and runs it.
+  if (kResampleKernelSetCount > 1) {
+    EXPECT_STREQ(best_resample_kernel_set().name, "neon");
+  }
+#endif
+}
+
+// Each set's row blends against the formula, value by value, at every length
+// across each set's step and tail (0 .. 80 values), with and without a
+// second row, on values beyond 0..255 for the clamp and on sums at the
+// 16-bit blend's limit.
+TEST(ResampleFast, RowBlendsOfEverySetMatchTheFormula) {
+  std::mt19937 rng(7);
+  const double fractions[] = {0.0, 0.5, 0.3, 0.999};
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    const ResampleKernelSet& set = kResampleKernelSets[s];
+    if (!set.available()) continue;
+    for (size_t n = 0; n <= 80; ++n) {
+      std::vector<double> d0(n), d1(n);
+      std::vector<uint16_t> w0(n), w1(n);
+      for (size_t i = 0; i < n; ++i) {
+        d0[i] = static_cast<double>(rng() % 3200) / 10.0 - 30.0;  // -30 .. 290
+        d1[i] = static_cast<double>(rng() % 2560) / 10.0;
+        w0[i] = i % 7 == 0 ? 4080 : static_cast<uint16_t>(rng() % 4081);
+        w1[i] = i % 5 == 0 ? 4080 : static_cast<uint16_t>(rng() % 4081);
+      }
+      for (double fy : fractions) {
+        const uint32_t b = static_cast<uint32_t>(fy * 16.0);
+        const bool two = fy != 0.0;
+        Bytes got(n + 1, 0xA5), got16(n + 1, 0xA5), want(n + 1, 0xA5), want16(n + 1, 0xA5);
+        for (size_t i = 0; i < n; ++i) {
+          const double v = two ? (d0[i] * (1.0 - fy)) + (d1[i] * fy) : d0[i];
+          want[i] = static_cast<uint8_t>(std::min(255, std::max(0, static_cast<int32_t>(v))));
+          want16[i] = static_cast<uint8_t>((two ? w0[i] * (16 - b) + w1[i] * b : w0[i] * 16u) >> 8);
+        }
+        set.blends->blend_rows(got.data(), d0.data(), two ? d1.data() : nullptr, 1.0 - fy, fy, n);
+        set.blends->blend_rows_sixteenths(got16.data(), w0.data(), two ? w1.data() : nullptr, b, n);
+        EXPECT_EQ(got, want) << set.name << ", " << n << " values, fy " << fy;
+        EXPECT_EQ(got16, want16) << set.name << ", " << n << " values, b " << b;
+      }
+      if (HasFailure()) return;
+    }
+  }
 }
 
 TEST(ResampleFast, MatchesReferenceOnRandomImages) {
