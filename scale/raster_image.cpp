@@ -1,25 +1,19 @@
-// RasterImage: row length, the array and file sizes, per-depth pixel
+// RasterImage: the pixel array and file sizes, per-depth pixel
 // access, and the record's making and freeing.
 #include "raster_image.h"
 
 #include <cstdlib>
-
-#include "bmp_format.h"
-
-int64_t row_size(int32_t width, uint16_t bits_per_pixel) {
-  return bmp_row_bytes(width, bits_per_pixel);
-}
 
 int64_t pixel_array_size(int32_t width, int32_t height, uint16_t bits_per_pixel) {
   // A negative width times a negative height is positive: refuse each sign on its own.
   if (width < 0 || height < 0) {
     return -1;
   }
-  int64_t stride = row_size(width, bits_per_pixel);
-  if (stride > 0 && height > kMaxField32 / stride) {
+  int64_t row_bytes = bmp_row_bytes(width, bits_per_pixel);
+  if (row_bytes > 0 && height > kMaxField32 / row_bytes) {
     return -1;
   }
-  return stride * height;
+  return row_bytes * height;
 }
 
 int64_t bmp_file_size(const RasterImage* image) {
@@ -40,8 +34,8 @@ inline bool inside(const RasterImage* image, int32_t x, int32_t y) {
 
 // Start of row y; only called for rows inside the image.
 inline uint8_t* row_at(const RasterImage* image, int32_t y) {
-  return image->pixels + static_cast<size_t>(y) *
-                             static_cast<size_t>(row_size(image->width, image->bits_per_pixel));
+  return image->pixels + static_cast<size_t>(y) * static_cast<size_t>(bmp_row_bytes(
+                                                      image->width, image->bits_per_pixel));
 }
 
 }  // namespace

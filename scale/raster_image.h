@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "bmp_format.h"  // bmp_row_bytes: a stored row's padded length
+
 struct PaletteEntry {
   uint8_t blue;
   uint8_t green;
@@ -15,7 +17,7 @@ struct PaletteEntry {
 };
 
 struct RasterImage {
-  uint8_t* pixels;  // row_size(width, bits_per_pixel) x height bytes
+  uint8_t* pixels;  // bmp_row_bytes(width, bits_per_pixel) x height bytes
   int32_t width;
   int32_t height;
   uint16_t bits_per_pixel;  // 2, 8, 16, 24 or 32
@@ -23,11 +25,7 @@ struct RasterImage {
   int32_t palette_count;    // 0 when palette is null
 };
 
-// Bytes per stored row: the row's bits rounded up to whole 32-bit words.
-// Computed in 64 bits, so any width and depth give the exact value.
-int64_t row_size(int32_t width, uint16_t bits_per_pixel);
-
-// row_size x height, or -1 when a dimension is negative or the product does
+// bmp_row_bytes x height, or -1 when a dimension is negative or the product does
 // not fit a 32-bit size field.
 int64_t pixel_array_size(int32_t width, int32_t height, uint16_t bits_per_pixel);
 

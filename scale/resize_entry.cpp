@@ -18,8 +18,8 @@ int32_t resize_call(const wchar_t* input_path, const wchar_t* output_path, int32
   char output[kPathBufferSize];
   // Both conversions come before any check; an over-long path is reported
   // only after the size check, and nothing has been opened then.
-  int input_fits = convert_path_into(input_path, input, sizeof input);
-  int output_fits = convert_path_into(output_path, output, sizeof output);
+  bool input_fits = convert_path_into(input_path, input, sizeof input) != 0;
+  bool output_fits = convert_path_into(output_path, output, sizeof output) != 0;
 
   if (width < 1 || height < 1) {
     fprintf(stderr, "Error: Width and height must be positive integers\n");
