@@ -1,6 +1,4 @@
-// The reference resampler: the straightforward computation, pixel by pixel
-// through the bounds-checked accessors, that every faster path must match
-// bit for bit; and the result record of a resize.
+// The reference resampler and the result record of a resize.
 #include "resample_reference.h"
 
 #include <cstdio>
@@ -26,17 +24,6 @@ inline uint32_t blend_channel(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t
 
 }  // namespace
 
-uint32_t blend_bilinear_32(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
-                           double fy) {
-  double gx = 1.0 - fx;
-  double gy = 1.0 - fy;
-  uint32_t red = blend_channel(s00, s10, s01, s11, 16, fx, fy, gx, gy);
-  uint32_t green = blend_channel(s00, s10, s01, s11, 8, fx, fy, gx, gy);
-  uint32_t blue = blend_channel(s00, s10, s01, s11, 0, fx, fy, gx, gy);
-  uint32_t fourth = blend_channel(s00, s10, s01, s11, 24, fx, fy, gx, gy);
-  return red | green | blue | fourth;
-}
-
 uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
                            double fy) {
   double gx = 1.0 - fx;
@@ -45,6 +32,13 @@ uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s1
   uint32_t green = blend_channel(s00, s10, s01, s11, 8, fx, fy, gx, gy);
   uint32_t blue = blend_channel(s00, s10, s01, s11, 0, fx, fy, gx, gy);
   return red | green | blue;
+}
+
+// The 24-bit blend and the fourth channel: each channel is blended alone.
+uint32_t blend_bilinear_32(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
+                           double fy) {
+  return blend_bilinear_24(s00, s10, s01, s11, fx, fy) |
+         blend_channel(s00, s10, s01, s11, 24, fx, fy, 1.0 - fx, 1.0 - fy);
 }
 
 namespace {
@@ -130,4 +124,3 @@ RasterImage* resample_image_reference(const RasterImage* source, int32_t new_wid
   }
   return result;
 }
-

@@ -226,6 +226,36 @@ void flush_run(StreamCall* call, RowRun* run) {
   run->first = -1;
 }
 
+// Source row y into the ring from slot on: kept from the previous strip,
+// read with the pending run, or the start of a run of its own. Returns the
+// slot after it.
+int32_t place_row(StreamCall* call, RowRun* run, int32_t y, int32_t slot) {
+  const int32_t at = run->first >= 0 ? run->first + run->count : call->reader.next;
+  if (y < at) {
+    // Held from the previous strip, in a slot at or after this one.
+    const size_t row_bytes = call->reader.row_bytes;
+    uint8_t* into = call->ring + static_cast<size_t>(slot) * row_bytes;
+    for (int32_t k = slot; k < call->ring_rows; ++k) {
+      if (call->ring_y[k] == y) {
+        if (k != slot) memmove(into, call->ring + static_cast<size_t>(k) * row_bytes, row_bytes);
+        break;
+      }
+    }
+    call->ring_y[slot] = y;
+    return slot + 1;
+  }
+  if (read_through(call->reader, at, y)) {
+    // Read with the rows before it (from where the stream is, for the
+    // strip's first read): the gap lands in the slots between.
+    if (run->first < 0) *run = {at, 0, slot};
+    run->count += y - at + 1;
+    return slot + y - at + 1;
+  }
+  flush_run(call, run);
+  *run = {y, 1, slot};
+  return slot + 1;
+}
+
 // Fills the ring with the source rows strip reads, and the table with where
 // they are. Rows the previous strip read again come from its slots (a pipe
 // cannot go back); the others come from the stream, consecutive rows and
@@ -246,30 +276,7 @@ void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
       if (y <= last || y >= height) continue;
       for (int32_t t = span_end; t <= y - *table_first; ++t) call->table[t] = nullptr;
       span_end = y - *table_first + 1;
-      const int32_t at = run.first >= 0 ? run.first + run.count : call->reader.next;
-      if (y < at) {
-        // Held from the previous strip, in a slot at or after this one.
-        uint8_t* into = call->ring + static_cast<size_t>(slot) * row_bytes;
-        for (int32_t k = slot; k < call->ring_rows; ++k) {
-          if (call->ring_y[k] == y) {
-            if (k != slot)
-              memmove(into, call->ring + static_cast<size_t>(k) * row_bytes, row_bytes);
-            break;
-          }
-        }
-        call->ring_y[slot] = y;
-        ++slot;
-      } else if (read_through(call->reader, at, y)) {
-        // Read with the rows before it (from where the stream is, for the
-        // strip's first read): the gap lands in the slots between.
-        if (run.first < 0) run = {at, 0, slot};
-        run.count += y - at + 1;
-        slot += y - at + 1;
-      } else {
-        flush_run(call, &run);
-        run = {y, 1, slot};
-        ++slot;
-      }
+      slot = place_row(call, &run, y, slot);
       call->table[y - *table_first] = call->ring + static_cast<size_t>(slot - 1) * row_bytes;
       last = y;
     }
