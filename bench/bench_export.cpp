@@ -9,7 +9,6 @@
 // libVorlinScale, that build's call on the same files (the A/B).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,11 +24,11 @@
 #include "bench_cases.h"
 #include "bench_support.h"
 #include "bmp_io.h"
-#include "resample_fast.h"
-#include "resample_kernel_sets.h"
 #include "erode.h"
 #include "erode_pictures.h"
 #include "gray_bmp_writer.h"
+#include "resample_fast.h"
+#include "resample_kernels.h"
 #include "vorlin/vorlin.h"
 
 namespace {
@@ -69,11 +68,16 @@ struct ResizeExport {
 };
 
 const ResizeExport kResizeExports[] = {
-    {4096, 4096, 2048, 2048, 24}, {4096, 4096, 2048, 2048, 32}, {4096, 4096, 2048, 2048, 8},
-    {1024, 768, 4096, 3072, 24},  {1024, 768, 4096, 3072, 32},  {1920, 1080, 1280, 720, 24},
+    {4096, 4096, 2048, 2048, 24},
+    {4096, 4096, 2048, 2048, 32},
+    {4096, 4096, 2048, 2048, 8},
+    {1024, 768, 4096, 3072, 24},
+    {1024, 768, 4096, 3072, 32},
+    {1920, 1080, 1280, 720, 24},
     {1600, 1200, 1000, 750, 24},
     // Sources twice and ten times as tall: what a call holds must not grow.
-    {4096, 8192, 2048, 2048, 24}, {1024, 7680, 4096, 3072, 24},
+    {4096, 8192, 2048, 2048, 24},
+    {1024, 7680, 4096, 3072, 24},
 };
 
 std::string resize_name(const ResizeExport& e) {
@@ -153,12 +157,12 @@ void run_resize_baseline(benchmark::State& state, ResizeExport e) {
 void run_resize_floor(benchmark::State& state, ResizeExport e) {
   std::string input = resize_input(e);
   std::string output = bench_temp_dir() + "/" + resize_name(e) + "_floor.bmp";
-  const size_t source_stride = static_cast<size_t>(row_size(e.width, e.bits));
+  const size_t source_row_bytes = static_cast<size_t>(bmp_row_bytes(e.width, e.bits));
   const size_t palette = e.bits <= 8 ? (e.bits == 2 ? 16 : 1024) : 0;
   const size_t pixels_at = 54 + palette;
-  const size_t output_size =
-      pixels_at + static_cast<size_t>(row_size(e.new_width, e.bits)) * static_cast<size_t>(e.new_height);
-  std::vector<uint8_t> buffer(std::max<size_t>(65536, source_stride));
+  const size_t output_size = pixels_at + static_cast<size_t>(bmp_row_bytes(e.new_width, e.bits)) *
+                                             static_cast<size_t>(e.new_height);
+  std::vector<uint8_t> buffer(std::max<size_t>(65536, source_row_bytes));
   const double scale_y = static_cast<double>(e.height) / static_cast<double>(e.new_height);
   for (auto _ : state) {
     state.PauseTiming();
@@ -170,14 +174,16 @@ void run_resize_floor(benchmark::State& state, ResizeExport e) {
     for (int32_t i = 0; i < e.new_height; ++i) {
       const double sy = static_cast<double>(i) * scale_y;
       const int64_t y0 = static_cast<int64_t>(sy);
-      const int64_t last = e.bits >= 24 && sy != static_cast<double>(y0) && y0 + 1 < e.height ? y0 + 1 : y0;
+      const int64_t last =
+          e.bits >= 24 && sy != static_cast<double>(y0) && y0 + 1 < e.height ? y0 + 1 : y0;
       for (int64_t y = y0 > next ? y0 : next; y <= last; ++y) {
-        if ((y - next) * static_cast<int64_t>(source_stride) >= 8192) {
-          fseeko(in, static_cast<off_t>(pixels_at + static_cast<size_t>(y) * source_stride), SEEK_SET);
+        if ((y - next) * static_cast<int64_t>(source_row_bytes) >= 8192) {
+          fseeko(in, static_cast<off_t>(pixels_at + static_cast<size_t>(y) * source_row_bytes),
+                 SEEK_SET);
         } else {
-          for (; next < y; ++next) got += fread(buffer.data(), 1, source_stride, in);
+          for (; next < y; ++next) got += fread(buffer.data(), 1, source_row_bytes, in);
         }
-        got += fread(buffer.data(), 1, source_stride, in);
+        got += fread(buffer.data(), 1, source_row_bytes, in);
         next = y + 1;
       }
     }
@@ -211,7 +217,7 @@ void run_resize_plain(benchmark::State& state, ResizeExport e) {
   std::string input = resize_input(e);
   std::string output = bench_temp_dir() + "/" + resize_name(e) + "_plain.bmp";
   std::vector<uint8_t> expected(54 + static_cast<size_t>(e.bits <= 8 ? 1024 : 0) +
-                                static_cast<size_t>(row_size(e.new_width, e.bits)) *
+                                static_cast<size_t>(bmp_row_bytes(e.new_width, e.bits)) *
                                     static_cast<size_t>(e.new_height));
   for (auto _ : state) {
     state.PauseTiming();

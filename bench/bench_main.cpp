@@ -12,7 +12,7 @@
 
 RasterImage* make_random_raster(int32_t width, int32_t height, uint16_t bits, uint32_t seed) {
   RasterImage* image = static_cast<RasterImage*>(malloc(sizeof(RasterImage)));
-  size_t size = static_cast<size_t>(row_size(width, bits)) * static_cast<size_t>(height);
+  size_t size = static_cast<size_t>(bmp_row_bytes(width, bits)) * static_cast<size_t>(height);
   image->pixels = static_cast<uint8_t*>(malloc(size));
   fill_random(image->pixels, size, seed);
   image->width = width;

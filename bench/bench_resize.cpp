@@ -14,7 +14,8 @@
 #include "bench_support.h"
 #include "raster_image.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
+#include "resample_reference.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ void run_opencv(benchmark::State& state, ResizeCase c, uint16_t bits) {
 
 void run_memcpy(benchmark::State& state, ResizeCase c, uint16_t bits) {
   size_t bytes =
-      static_cast<size_t>(row_size(c.new_width, bits)) * static_cast<size_t>(c.new_height);
+      static_cast<size_t>(bmp_row_bytes(c.new_width, bits)) * static_cast<size_t>(c.new_height);
   run_memcpy_of(state, bytes);
   report_heap(state, -1);
 }

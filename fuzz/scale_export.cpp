@@ -12,6 +12,7 @@
 #include "bmp_claims.h"
 #include "fuzz_support.h"
 #include "raster_image.h"
+#include "resample_reference.h"
 #include "vorlin/vorlin.h"
 
 namespace {

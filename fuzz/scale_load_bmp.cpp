@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t checked = (from_file > 0 ? from_file : 0) + 4096;
   if (checked > claim.pixel_bytes) checked = claim.pixel_bytes;
   for (int64_t i = 0; i < checked; ++i) {
-    FUZZ_CHECK(image->pixels[i] == byte_or_zero(data, size, claim.pixel_offset + static_cast<uint64_t>(i)));
+    FUZZ_CHECK(image->pixels[i] ==
+               byte_or_zero(data, size, claim.pixel_offset + static_cast<uint64_t>(i)));
   }
   free_image(image);
   return 0;

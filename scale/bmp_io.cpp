@@ -30,16 +30,16 @@ int32_t read_field32s(FILE* file) {
   return le32s(bytes);
 }
 
-int write_field16(OutputFile* file, uint32_t value) {
+bool write_field16(OutputFile* file, uint32_t value) {
   uint8_t bytes[2];
   put_le16(bytes, value);
-  return write_output(file, bytes, sizeof bytes);
+  return write_output(file, bytes, sizeof bytes) != 0;
 }
 
-int write_field32(OutputFile* file, uint32_t value) {
+bool write_field32(OutputFile* file, uint32_t value) {
   uint8_t bytes[4];
   put_le32(bytes, value);
-  return write_output(file, bytes, sizeof bytes);
+  return write_output(file, bytes, sizeof bytes) != 0;
 }
 
 bool supported_depth(uint32_t bits) {
@@ -84,8 +84,8 @@ uint64_t palette_offset(const BmpHeader& header) {
 }
 
 // The palette of a 2- or 8-bit image: colours used entries, or the depth's
-// default when that is 0. Returns 0 only when it cannot be allocated.
-int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
+// default when that is 0. False only when it cannot be allocated.
+bool read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
   uint32_t colors_used = header.colors_used;
   uint32_t count = colors_used != 0 ? colors_used : (header.bits_per_pixel == 2 ? 4u : 256u);
   // Any colours-used value is taken; its size must still fit a 32-bit field.
@@ -94,7 +94,7 @@ int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
     image->palette = static_cast<PaletteEntry*>(calloc(count, sizeof(PaletteEntry)));
   }
   if (image->palette == nullptr) {
-    return 0;
+    return false;
   }
   image->palette_count = static_cast<int32_t>(count);
   // The palette follows the information header, whatever its size. An
@@ -103,12 +103,12 @@ int read_palette(FILE* file, RasterImage* image, const BmpHeader& header) {
     // calloc left it zero: entries the file lacks stay 0 without a fill.
     (void)read_fully(file, image->palette, static_cast<size_t>(bytes));
   }
-  return 1;
+  return true;
 }
 
 }  // namespace
 
-int read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place) {
+bool read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place) {
   // Zero-sized images are refused here as well: there is nothing to resample.
   int64_t size = pixel_array_size(image->width, image->height, image->bits_per_pixel);
   if (size > 0) {
@@ -116,14 +116,14 @@ int read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place) {
   }
   if (image->pixels == nullptr) {
     fputs("Error: Memory allocation failed for image data\n", stderr);
-    return 0;
+    return false;
   }
   // Missing pixel bytes stay 0 (calloc); a short read is not an error here,
   // nor is an offset a stream that cannot seek has already passed.
   if (reach_offset(file, place.pixel_data_offset, place.position)) {
     (void)read_fully(file, image->pixels, static_cast<size_t>(size));
   }
-  return 1;
+  return true;
 }
 
 RasterImage* read_bmp_head(FILE* file, BmpPlace* place) {
@@ -187,35 +187,35 @@ RasterImage* read_bmp(FILE* file) {
 
 }  // namespace
 
-int write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size) {
+bool write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size) {
   uint32_t pixel_bytes =
       static_cast<uint32_t>(pixel_array_size(image->width, image->height, image->bits_per_pixel));
   uint32_t palette_count = static_cast<uint32_t>(image->palette_count);
   uint32_t offset = palette_count * kPaletteEntrySize + kHeadersSize;
 
-  int ok = write_field16(file, kBmpSignature) &&
-           write_field32(file, static_cast<uint32_t>(file_size)) && write_field16(file, 0) &&
-           write_field16(file, 0) && write_field32(file, offset) &&
-           write_field32(file, kInfoHeaderSize) &&
-           write_field32(file, static_cast<uint32_t>(image->width)) &&
-           write_field32(file, static_cast<uint32_t>(image->height)) && write_field16(file, 1) &&
-           write_field16(file, image->bits_per_pixel) && write_field32(file, 0) &&
-           write_field32(file, pixel_bytes) && write_field32(file, kPixelsPerMetre) &&
-           write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
-           write_field32(file, palette_count);
+  bool ok = write_field16(file, kBmpSignature) &&
+            write_field32(file, static_cast<uint32_t>(file_size)) && write_field16(file, 0) &&
+            write_field16(file, 0) && write_field32(file, offset) &&
+            write_field32(file, kInfoHeaderSize) &&
+            write_field32(file, static_cast<uint32_t>(image->width)) &&
+            write_field32(file, static_cast<uint32_t>(image->height)) && write_field16(file, 1) &&
+            write_field16(file, image->bits_per_pixel) && write_field32(file, 0) &&
+            write_field32(file, pixel_bytes) && write_field32(file, kPixelsPerMetre) &&
+            write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
+            write_field32(file, palette_count);
   if (ok && image->palette != nullptr) {
-    ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count);
+    ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count) != 0;
   }
   return ok;
 }
 
 namespace {
 
-// The head, then the pixel array. Returns 1 when every write was accepted.
-int write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
+// The head, then the pixel array. True when every write was accepted.
+bool write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
   const int64_t pixel_bytes = pixel_array_size(image->width, image->height, image->bits_per_pixel);
   return write_bmp_head(file, image, file_size) &&
-         write_output(file, image->pixels, static_cast<size_t>(pixel_bytes));
+         write_output(file, image->pixels, static_cast<size_t>(pixel_bytes)) != 0;
 }
 
 }  // namespace
@@ -231,23 +231,23 @@ RasterImage* load_bmp(const char* path, FileIdentity* identity) {
   return image;
 }
 
-int save_bmp(const RasterImage* image, const char* path, const InputOrigin* input) {
+bool save_bmp(const RasterImage* image, const char* path, const InputOrigin* input) {
   // Checked before the file is touched: no size field may wrap.
   int64_t file_size = bmp_file_size(image);
   if (file_size < 0) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
-    return 0;
+    return false;
   }
   OutputFile output;
   if (!open_output(&output, path, input)) {
     fprintf(stderr, "Error: Could not open output file '%s'\n", path);
-    return 0;
+    return false;
   }
-  int written = write_bmp(&output, image, file_size);
+  bool written = write_bmp(&output, image, file_size);
   // Writes are buffered: a full disk may show only when the rest goes out.
   if (!close_output(&output, written)) {
     fprintf(stderr, "Error: Could not write output file '%s'\n", path);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }

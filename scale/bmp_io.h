@@ -17,13 +17,13 @@
 // identity of the file opened, for the in-place decision of save_bmp.
 RasterImage* load_bmp(const char* path, FileIdentity* identity = nullptr);
 
-// Writes the image as a BMP of its depth with its palette. Returns 1 when
-// every byte reached the file, 0 after printing why it could not be opened or
+// Writes the image as a BMP of its depth with its palette. True when every
+// byte reached the file, false after printing why it could not be opened or
 // written (a partial file is left as it is). The image is not modified.
 // input is the file the image came from: when path names that same file, the
 // result replaces it only once complete, and a failed write leaves it as it
 // was (see open_output).
-int save_bmp(const RasterImage* image, const char* path, const InputOrigin* input = nullptr);
+bool save_bmp(const RasterImage* image, const char* path, const InputOrigin* input = nullptr);
 
 // Where a file's pixel array starts, and how far the reads before it went.
 struct BmpPlace {
@@ -38,13 +38,13 @@ struct BmpPlace {
 RasterImage* read_bmp_head(FILE* file, BmpPlace* place);
 
 // The pixel array, read from the pixel data offset as load_bmp reads it.
-// Returns 1, or 0 after printing the image-data allocation message (also for
-// every size no array can have).
-int read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place);
+// False after printing the image-data allocation message (also for every
+// size no array can have).
+bool read_bmp_pixels(FILE* file, RasterImage* image, const BmpPlace& place);
 
 // What save_bmp writes before the pixels: the header fields, then the
-// palette. file_size is bmp_file_size(image). Returns 1 when every write was
+// palette. file_size is bmp_file_size(image). True when every write was
 // accepted.
-int write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size);
+bool write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_size);
 
 #endif  // VORLIN_SCALE_BMP_IO_H

@@ -1,11 +1,13 @@
 // The resizer's in-memory image: pixel bytes laid out exactly as a BMP file's
 // pixel array (rows in file order, each padded to 4 bytes), an optional
-// palette that is only carried along, bounds-checked pixel access per depth,
-// the bilinear blends and the resampler.
+// palette that is only carried along, and bounds-checked pixel access per
+// depth.
 #ifndef VORLIN_SCALE_RASTER_IMAGE_H
 #define VORLIN_SCALE_RASTER_IMAGE_H
 
 #include <cstdint>
+
+#include "bmp_format.h"  // bmp_row_bytes: a stored row's padded length
 
 struct PaletteEntry {
   uint8_t blue;
@@ -15,7 +17,7 @@ struct PaletteEntry {
 };
 
 struct RasterImage {
-  uint8_t* pixels;  // row_size(width, bits_per_pixel) x height bytes
+  uint8_t* pixels;  // bmp_row_bytes(width, bits_per_pixel) x height bytes
   int32_t width;
   int32_t height;
   uint16_t bits_per_pixel;  // 2, 8, 16, 24 or 32
@@ -23,11 +25,7 @@ struct RasterImage {
   int32_t palette_count;    // 0 when palette is null
 };
 
-// Bytes per stored row: the row's bits rounded up to whole 32-bit words.
-// Computed in 64 bits, so any width and depth give the exact value.
-int64_t row_size(int32_t width, uint16_t bits_per_pixel);
-
-// row_size x height, or -1 when a dimension is negative or the product does
+// bmp_row_bytes x height, or -1 when a dimension is negative or the product does
 // not fit a 32-bit size field.
 int64_t pixel_array_size(int32_t width, int32_t height, uint16_t bits_per_pixel);
 
@@ -51,41 +49,6 @@ void set_pixel_2(RasterImage* image, int32_t x, int32_t y, uint32_t value);
 // Dispatch on bits_per_pixel; any other depth reads 0 and writes nothing.
 uint32_t get_pixel(const RasterImage* image, int32_t x, int32_t y);
 void set_pixel(RasterImage* image, int32_t x, int32_t y, uint32_t value);
-
-// Bilinear blend of four packed samples (s00 at (x0, y0), s10 at (x0 + 1, y0),
-// s01 at (x0, y0 + 1), s11 at (x0 + 1, y0 + 1)) with fractions fx, fy.
-// The 32-bit form blends four channels, the 24-bit form three (bits 24-31 zero).
-uint32_t blend_bilinear_32(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
-                           double fy);
-uint32_t blend_bilinear_24(uint32_t s00, uint32_t s10, uint32_t s01, uint32_t s11, double fx,
-                           double fy);
-
-// New image of new_width x new_height (both >= 1) with the source's depth and
-// palette, filled by resampling the source. Returns null after printing the
-// failed allocation to standard error. The source is left untouched.
-// Uses the fast kernels (resample_image.cpp); the bytes are those of
-// resample_image_reference.
-RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height);
-
-// The result of a resize before its pixels: new_width x new_height (both
-// >= 1), the source's depth, a copy of its palette, zero-filled pixels. Null
-// after printing which allocation failed; a result whose file would not fit
-// the 32-bit size fields is refused as a failed pixel allocation, before the
-// palette is allocated or copied.
-RasterImage* new_resampled_image(const RasterImage* source, int32_t new_width, int32_t new_height);
-
-// Every pixel of result computed the reference way from the source.
-void resample_pixels_reference(const RasterImage* source, RasterImage* result);
-
-// The same image computed pixel by pixel through the bounds-checked
-// accessors: the definition every faster path must match byte for byte.
-RasterImage* resample_image_reference(const RasterImage* source, int32_t new_width,
-                                      int32_t new_height);
-
-// Pixels first_column .. end_column - 1 of one result row, computed the
-// reference way. The result's size and depth say how the source is sampled.
-void resample_span_reference(const RasterImage* source, RasterImage* result, int32_t row,
-                             int32_t first_column, int32_t end_column);
 
 // A fresh record of this size and depth, with no pixels and no palette, or
 // null when the record cannot be allocated. Prints nothing.

@@ -14,7 +14,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "resample_kernels.h"
+#include "resample_ops.h"
 
 namespace {
 
@@ -37,15 +37,23 @@ inline __m512d blend_pair(__m128i c00, __m128i c10, const double* fx) {
   return _mm512_add_pd(_mm512_mul_pd(to_doubles(c00), g), _mm512_mul_pd(to_doubles(c10), f));
 }
 
-// Sixteen values truncated and clamped to 0..255: 0 first, then unsigned
-// saturation.
-inline __m128i pack16(__m512d lo, __m512d hi) {
-  const __m512i t = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(lo)),
-                                       _mm512_cvttpd_epi32(hi), 1);
-  return _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512()));
-}
-
-}  // namespace
+struct Avx512Rows {
+  typedef double Doubles __attribute__((vector_size(64)));
+  typedef uint16_t Words __attribute__((vector_size(64)));
+  static constexpr size_t kDoublePack = 2;
+  static constexpr size_t kWordPack = 1;
+  // Clamped to 0 first, then by unsigned saturation to 255.
+  static void store_bytes(uint8_t* out, const Doubles v[2]) {
+    const __m512i t = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(v[0])),
+                                         _mm512_cvttpd_epi32(v[1]), 1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm512_cvtusepi32_epi8(_mm512_max_epi32(t, _mm512_setzero_si512())));
+  }
+  static void store_high_bytes(uint8_t* out, const Words v[1]) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm512_cvtepi16_epi8(_mm512_srli_epi16((__m512i)v[0], 8)));
+  }
+};
 
 void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c) {
   const BlendColumns plan = c;  // a local: the stores may alias anything
@@ -73,36 +81,8 @@ void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const Blen
   blend_columns_sixteenths_from<Avx2Ops>(h, row, c, c.windows * kWindowValues / c.channels);
 }
 
-void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                       size_t n) {
-  const __m512d g = _mm512_set1_pd(gy);
-  const __m512d f = _mm512_set1_pd(fy);
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    __m512d lo = _mm512_loadu_pd(h0 + i);
-    __m512d hi = _mm512_loadu_pd(h0 + i + 8);
-    if (h1 != nullptr) {
-      lo = _mm512_add_pd(_mm512_mul_pd(lo, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i), f));
-      hi = _mm512_add_pd(_mm512_mul_pd(hi, g), _mm512_mul_pd(_mm512_loadu_pd(h1 + i + 8), f));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), pack16(lo, hi));
-  }
-  blend_rows_from(out, h0, h1, gy, fy, i, n);
-}
+}  // namespace
 
-void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                  size_t n) {
-  // At most 65280 (h0 16 when b = 0): no wrap, and the shift is unsigned.
-  const __m512i upper = _mm512_set1_epi16(static_cast<int16_t>(16 - b));
-  const __m512i lower = _mm512_set1_epi16(static_cast<int16_t>(b));
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    __m512i v = _mm512_mullo_epi16(_mm512_loadu_si512(h0 + i), upper);
-    if (h1 != nullptr) {
-      v = _mm512_add_epi16(v, _mm512_mullo_epi16(_mm512_loadu_si512(h1 + i), lower));
-    }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                        _mm512_cvtepi16_epi8(_mm512_srli_epi16(v, 8)));
-  }
-  blend_rows_sixteenths_from(out, h0, h1, b, i, n);
-}
+const ResampleBlends kAvx512Blends = {blend_columns_avx512, blend_columns_sixteenths_avx512,
+                                      blend_rows_over<Avx512Rows>,
+                                      blend_rows_sixteenths_over<Avx512Rows>};

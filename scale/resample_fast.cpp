@@ -47,8 +47,8 @@ inline double sample_x(Span band, int32_t k, double scale_x) {
   return static_cast<double>(int64_t{band.first} + k) * scale_x;
 }
 
-inline size_t stride_of(const RasterImage* image) {
-  return static_cast<size_t>(row_size(image->width, image->bits_per_pixel));
+inline size_t row_bytes_of(const RasterImage* image) {
+  return static_cast<size_t>(bmp_row_bytes(image->width, image->bits_per_pixel));
 }
 
 // Asks for the cache line at p, which a later row reads. A hint only.
@@ -64,11 +64,11 @@ inline const uint8_t* source_row(const ResampleRows& rows, int32_t y) {
   if (rows.table != nullptr) {
     return rows.table[y - rows.table_first];
   }
-  return rows.source_base + static_cast<size_t>(y) * stride_of(rows.source);
+  return rows.source_base + static_cast<size_t>(y) * row_bytes_of(rows.source);
 }
 
 inline uint8_t* result_row(const ResampleRows& rows, int32_t i) {
-  return rows.out + static_cast<size_t>(i - rows.strip.first) * stride_of(rows.result);
+  return rows.out + static_cast<size_t>(i - rows.strip.first) * row_bytes_of(rows.result);
 }
 
 // The sampling path's band table and 2-bit plan.
@@ -124,7 +124,7 @@ void sample_band(const ResampleRows& rows, const ResampleKernelSet& set, const i
   const RasterImage* source = rows.source;
   const RasterImage* result = rows.result;
   const uint32_t bits = result->bits_per_pixel;
-  const size_t source_stride = stride_of(source);
+  const size_t source_row_bytes = row_bytes_of(source);
   const double scale_y = scale_of(source->height, result->height);
   // Bands start on whole bytes: kSampleBand is a multiple of 4.
   const size_t first = static_cast<size_t>(band.first) * bits / 8;
@@ -144,7 +144,8 @@ void sample_band(const ResampleRows& rows, const ResampleKernelSet& set, const i
     } else if (bits == 2) {
       set.sample_two_bit(out, row, *plan, x0, band.count);
     } else {
-      gather_pixels(out, row, static_cast<int64_t>(source_stride), x0, band.count, bits / 8, ahead);
+      gather_pixels(out, row, static_cast<int64_t>(source_row_bytes), x0, band.count, bits / 8,
+                    ahead);
     }
 
     previous = y0;
@@ -157,14 +158,14 @@ void sample_band(const ResampleRows& rows, const ResampleKernelSet& set, const i
 void sample_pixels(const ResampleRows& rows, const ResampleKernelSet& set, SampleScratch* s) {
   const double scale_x = scale_of(rows.source->width, rows.result->width);
   const int32_t width = rows.result->width;
-  const int64_t source_stride = row_size(rows.source->width, rows.source->bits_per_pixel);
+  const int64_t source_row_bytes = bmp_row_bytes(rows.source->width, rows.source->bits_per_pixel);
   for (Span band = next_span({0, 0}, width, kSampleBand); band.count > 0;
        band = next_span(band, width, kSampleBand)) {
     for (int32_t k = 0; k < band.count; ++k) {
       s->x0[k] = static_cast<int32_t>(sample_x(band, k, scale_x));
     }
     if (rows.result->bits_per_pixel == 2) {
-      set.plan_two_bit(&s->plan, s->x0, band.count, source_stride);
+      set.plan_two_bit(&s->plan, s->x0, band.count, source_row_bytes);
     }
     sample_band(rows, set, s->x0, &s->plan, band);
   }
@@ -216,8 +217,8 @@ struct BlendJob {
   const ResampleRows* rows;
   const ResampleKernelSet* set;
   int32_t channels;
-  int64_t source_stride;
-  size_t result_stride;
+  int64_t source_row_bytes;
+  size_t result_row_bytes;
   double scale_x;
   double scale_y;
 };
@@ -312,14 +313,14 @@ BlendColumns fill_band(BlendScratch<H>* s, const BlendJob& job, Span band) {
     s->weight[k] = (a << 16) | (16 - a);
     s->whole = s->whole && s->fx[k] == 0.0 && x0 < width;
     // Both samples in the row, and 4 bytes readable at the right one.
-    inside = inside && x0 + int64_t{1} < width && (x0 + int64_t{1}) * n + 4 <= job.source_stride;
+    inside = inside && x0 + int64_t{1} < width && (x0 + int64_t{1}) * n + 4 <= job.source_row_bytes;
     if (inside) {
       c.interior = k + 1;
     }
   }
   point_weights(&c, s);
   c.windows = job.set->reads_windows(n, !BlendScratch<H>::kDoubles)
-                  ? plan_windows(s, n, c.interior, job.source_stride)
+                  ? plan_windows(s, n, c.interior, job.source_row_bytes)
                   : 0;
   return c;
 }
@@ -356,12 +357,12 @@ void blend_edge_columns(H* h, const BlendJob& job, const BlendScratch<H>& s, int
 
 inline void blend_columns_of(const ResampleKernelSet& set, double* h, const uint8_t* row,
                              const BlendColumns& c) {
-  set.blend_columns(h, row, c);
+  set.blends->blend_columns(h, row, c);
 }
 
 inline void blend_columns_of(const ResampleKernelSet& set, uint16_t* h, const uint8_t* row,
                              const BlendColumns& c) {
-  set.blend_columns_sixteenths(h, row, c);
+  set.blends->blend_columns_sixteenths(h, row, c);
 }
 
 // Source row y blended across the band, computed into the slot not holding
@@ -389,12 +390,12 @@ const H* held_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns& c
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const double* h0,
                           const double* h1, const RowSample& r, size_t n) {
-  set.blend_rows(out, h0, h1, r.gy, r.fy, n);
+  set.blends->blend_rows(out, h0, h1, r.gy, r.fy, n);
 }
 
 inline void blend_rows_of(const ResampleKernelSet& set, uint8_t* out, const uint16_t* h0,
                           const uint16_t* h1, const RowSample& r, size_t n) {
-  set.blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
+  set.blends->blend_rows_sixteenths(out, h0, h1, static_cast<uint32_t>(sixteenths_of(r.fy)), n);
 }
 
 // Output row i across one band.
@@ -411,7 +412,7 @@ void blend_band_row(BlendScratch<H>* s, const BlendJob& job, const BlendColumns&
     memset(out, 0, static_cast<size_t>(band.count) * channels);
   } else if (r.fy == 0.0 && s->whole) {
     const uint8_t* row = source_row(*job.rows, r.y0);
-    gather_pixels(out, row, job.source_stride, s->x0, band.count,
+    gather_pixels(out, row, job.source_row_bytes, s->x0, band.count,
                   static_cast<uint32_t>(job.channels), nullptr);
   } else {
     const bool two_rows = r.fy != 0.0;
@@ -497,8 +498,8 @@ void resample_rows_with(const ResampleRows& rows, ResampleMode mode, const Resam
                         &rows,
                         &set,
                         rows.result->bits_per_pixel / 8,
-                        row_size(rows.source->width, rows.source->bits_per_pixel),
-                        stride_of(rows.result),
+                        bmp_row_bytes(rows.source->width, rows.source->bits_per_pixel),
+                        row_bytes_of(rows.result),
                         scale_of(rows.source->width, rows.result->width),
                         scale_of(rows.source->height, rows.result->height)};
   if (mode == ResampleMode::kSixteenths) {
@@ -533,7 +534,7 @@ bool resample_pixels_with(const RasterImage* source, RasterImage* result,
         source->pixels,
         nullptr,
         0,
-        result->pixels + static_cast<size_t>(strip.first) * stride_of(result)};
+        result->pixels + static_cast<size_t>(strip.first) * row_bytes_of(result)};
     resample_rows_with(part, mode, set, scratch);
   }
   free_resample_scratch(scratch);

@@ -5,8 +5,15 @@
 #define VORLIN_SCALE_RESAMPLE_FAST_H
 
 #include "raster_image.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
 #include "resample_spans.h"
+
+// New image of new_width x new_height (both >= 1) with the source's depth and
+// palette, filled by resampling the source. Returns null after printing the
+// failed allocation to standard error. The source is left untouched.
+// Uses the fast kernels (resample_image.cpp); the bytes are those of
+// resample_image_reference.
+RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height);
 
 // How the fast resampler makes a result: by sampling (2, 8 and 16 bits, and
 // 24 and 32 bits whose every fraction is 0), by the blend in sixteenths, by

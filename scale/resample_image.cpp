@@ -3,7 +3,8 @@
 // path decline (its scratch could not be had).
 #include "raster_image.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
+#include "resample_reference.h"
 
 RasterImage* resample_image(const RasterImage* source, int32_t new_width, int32_t new_height) {
   RasterImage* result = new_resampled_image(source, new_width, new_height);

@@ -1,178 +1,126 @@
-// What the kernel files share: each set's entry points (the table's rows are
-// made of them), the scalar forms of the row operations, and the column
-// blends written once over a small vocabulary of per-pixel vector
-// operations that each instruction set defines. Everything defined here has
-// internal linkage, so a file built for one instruction set keeps its own
-// copy of the code.
-//
-// Every value is computed with the reference blend's operations in the
-// reference's order: h = (c00 * gx) + (c10 * fx) with gx = 1.0 - fx, then
-// (h0 * gy) + (h1 * fy). Where every fraction is a whole number of
-// sixteenths the same steps are exact in integers (see resample_fast.cpp).
-//
-// Ops<N> (N = 3 or 4 channels) is a struct of static functions on Vec, one
-// pixel's channels as doubles:
-//   load(p)         the pixel at p (reads 4 bytes)
-//   splat(d), add(a, b), mul(a, b)
-//   store(h, v)     its N values at h (may write h[N] too)
-//   blend_pixel(h, p, w)  in 16-bit integers: h[i] = p[i] (w & 0xFFFF) +
-//                   p[N + i] (w >> 16) for i < N (reads 4 bytes at p and p +
-//                   N; may write h[N] too)
+// The fast resampler's kernel sets: the inner loops over one band of output
+// columns, built once for each instruction set. Dispatch, the equivalence
+// tests and the benchmarks all walk the one table; adding a set is a row in
+// it (resample_kernel_sets.cpp, with its availability) and a file of its own,
+// resample_<set>.cpp, its kernels written over resample_ops.h.
 #ifndef VORLIN_SCALE_RESAMPLE_KERNELS_H
 #define VORLIN_SCALE_RESAMPLE_KERNELS_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#endif
+// Instruction sets a kernel set is built for.
+enum class ResampleKernelId : uint8_t { kPortable, kSse2, kAvx2, kAvx512, kNeon };
 
-#include "resample_kernel_sets.h"
+// Output columns per band when sampling (2-, 8- and 16-bit images, and
+// 24- and 32-bit ones whose every fraction is 0).
+constexpr int32_t kSampleBand = 4096;
+// Output bytes of a 2-bit band, and the lookup tables its plan may build.
+constexpr int32_t kTwoBitBandBytes = kSampleBand / 4;
+constexpr int32_t kTwoBitTables = 48;
 
-// The rows of kResampleKernelSets, each defined in its set's file.
+// How each output byte (four pixels) of a 2-bit band is put together from
+// its source row. Lookup tables (any CPU): output byte k is the OR of
+// tables[table[3 k + m] + row[start[k] + m]] for m < reach, each table moving
+// one source byte's chosen pixels to their places. Bit extract (x86 with a
+// quick BMI2): output group g of group_pixels pixels is the bits mask[g]
+// picks from the eight source bytes at start[g], read big-endian. Output
+// pixels past the planned ones are sampled one by one.
+struct TwoBitPlan {
+  int32_t table_bytes;   // output bytes planned by lookup tables
+  int32_t reach;         // source bytes each of them reads: 1, 2 or 3
+  int32_t groups;        // output groups planned for the bit extract
+  int32_t group_pixels;  // 16, 8 or 4
+  uint32_t start[kTwoBitBandBytes];
+  uint64_t mask[kTwoBitBandBytes];
+  uint16_t table[3 * kTwoBitBandBytes];
+  uint8_t tables[kTwoBitTables * 256];
+  uint8_t table_of[1 << 12];  // while planning: the table of each choice of pixels
+};
+
+// Values (channels of consecutive output columns) per window: the blend
+// kernels that gather through a permute read each run of this many values
+// from one window of kWindowBytes source bytes.
+constexpr int32_t kWindowValues = 16;
+constexpr int32_t kWindowBytes = 32;
+
+// One band of a 24- or 32-bit resize, as the blend kernels read it. Value v
+// of the band is channel v % channels of column v / channels.
+struct BlendColumns {
+  const int32_t* x0;       // source column of each output column
+  const double* fx;        // its fraction (the double-precision blend)
+  const double* gx;        // 1 - fx
+  const uint32_t* weight;  // in sixteenths (the integer blend): (a << 16) | (16 - a)
+                           // for a fraction of a/16
+  int32_t channels;        // 3 or 4
+  int32_t interior;        // leading columns whose two samples lie in the row, with
+                           // 4 bytes readable at the right one
+  // For the sets that read windows, the first `windows` runs of
+  // kWindowValues values (0 for the others): run w reads the bytes
+  // from window[w]; its values' left samples are at picks[2 w kWindowValues
+  // + i] in the window, their right ones kWindowValues entries further on.
+  // Per value: the fraction (value_fx), or in sixteenths the weight pairs
+  // laid out like picks (16 - a, then a).
+  int32_t windows;
+  const int64_t* window;
+  const uint16_t* picks;
+  const double* value_fx;
+  const uint16_t* value_weights;
+};
+
+// A set's blends, defined in its file as one record: the table's rows point
+// at them.
+struct ResampleBlends {
+  // A source row blended across the band's interior columns, channels
+  // values a column: h = c00 gx + c10 fx in doubles, or c00 (16 - a) + c10 a.
+  void (*blend_columns)(double* h, const uint8_t* row, const BlendColumns& c);
+  void (*blend_columns_sixteenths)(uint16_t* h, const uint8_t* row, const BlendColumns& c);
+  // n values of output bytes from two such rows: (h0 gy) + (h1 fy), or
+  // (h0 (16 - b) + h1 b) >> 8; with h1 null (a zero vertical fraction) h0
+  // alone, or h0 >> 4. Truncated and clamped to 0..255.
+  void (*blend_rows)(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
+                     size_t n);
+  void (*blend_rows_sixteenths)(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
+                                size_t n);
+};
+
+struct ResampleKernelSet {
+  ResampleKernelId id;
+  const char* name;     // "portable", "sse2", "avx2", "avx512", "neon"
+  bool (*available)();  // this build and this CPU run it; cpuid is asked once
+  // Whether its column blends read the band's windows (else none are
+  // planned), for this many channels, in sixteenths or in doubles.
+  bool (*reads_windows)(int32_t channels, bool sixteenths);
+  // A 2-bit band: its plan, then each row by it (all count pixels).
+  void (*plan_two_bit)(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
+  void (*sample_two_bit)(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
+                         const int32_t* x0, int32_t count);
+  const ResampleBlends* blends;
+};
+
+// Every set this build holds, best first; the portable set is last and
+// always available. Sets this target's compiler cannot build are not here.
+extern const ResampleKernelSet kResampleKernelSets[];
+extern const size_t kResampleKernelSetCount;
+
+// The first available set. The caller asks once per call and passes it down.
+const ResampleKernelSet& best_resample_kernel_set();
+
+// Each set's blends and 2-bit sampling, defined in its set's file (the
+// table names only the sets this build holds). The AVX2 file also holds the
+// bit-extract 2-bit sampling (BMI2), which plans by lookup tables where
+// bit_extract_is_fast() (asked once, in resample_kernel_sets.cpp) says
+// BMI2's bit extract is not one quick instruction on this CPU.
+extern const ResampleBlends kPortableBlends, kSse2Blends, kAvx2Blends, kAvx512Blends, kNeonBlends;
 void plan_two_bit_portable(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
 void sample_two_bit_portable(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
                              const int32_t* x0, int32_t count);
 // 2-bit pixels first .. count - 1 (first a multiple of 4), one by one.
 void sample_two_bit_pixels(uint8_t* out, const uint8_t* row, const int32_t* x0, int32_t first,
                            int32_t count);
-void blend_columns_portable(double* h, const uint8_t* row, const BlendColumns& c);
-void blend_columns_sixteenths_portable(uint16_t* h, const uint8_t* row, const BlendColumns& c);
-void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                         size_t n);
-void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                    uint32_t b, size_t n);
-
-#if defined(VORLIN_KERNELS_SSE2)
-void blend_columns_sse2(double* h, const uint8_t* row, const BlendColumns& c);
-void blend_columns_sixteenths_sse2(uint16_t* h, const uint8_t* row, const BlendColumns& c);
-void blend_rows_sse2(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                     size_t n);
-void blend_rows_sixteenths_sse2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n);
-
-// The AVX2 file also holds the bit-extract 2-bit sampling (BMI2).
 void plan_two_bit_bmi2(TwoBitPlan* plan, const int32_t* x0, int32_t count, int64_t row_bytes);
 void sample_two_bit_bmi2(uint8_t* out, const uint8_t* row, const TwoBitPlan& plan,
                          const int32_t* x0, int32_t count);
-void blend_columns_avx2(double* h, const uint8_t* row, const BlendColumns& c);
-void blend_columns_sixteenths_avx2(uint16_t* h, const uint8_t* row, const BlendColumns& c);
-void blend_rows_avx2(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                     size_t n);
-void blend_rows_sixteenths_avx2(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                size_t n);
-
-void blend_columns_avx512(double* h, const uint8_t* row, const BlendColumns& c);
-void blend_columns_sixteenths_avx512(uint16_t* h, const uint8_t* row, const BlendColumns& c);
-void blend_rows_avx512(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                       size_t n);
-void blend_rows_sixteenths_avx512(uint8_t* out, const uint16_t* h0, const uint16_t* h1, uint32_t b,
-                                  size_t n);
-#endif
-
-namespace {
-
-inline uint8_t clamp_truncated(double v) {
-  int32_t t = static_cast<int32_t>(v);  // truncation toward zero
-  if (t > 255) t = 255;
-  if (t < 0) t = 0;
-  return static_cast<uint8_t>(t);
-}
-
-// The row operations on values first .. n - 1, one value at a time.
-inline void blend_rows_from(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                            size_t first, size_t n) {
-  for (size_t i = first; i < n; ++i) {
-    out[i] = clamp_truncated(h1 == nullptr ? h0[i] : (h0[i] * gy) + (h1[i] * fy));
-  }
-}
-
-// At most 255 * 16 * 16: the sum fits 16 bits, and the result 8.
-inline void blend_rows_sixteenths_from(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                       uint32_t b, size_t first, size_t n) {
-  for (size_t i = first; i < n; ++i) {
-    uint32_t v = h1 == nullptr ? h0[i] * 16u : h0[i] * (16u - b) + h1[i] * b;
-    out[i] = static_cast<uint8_t>(v >> 8);
-  }
-}
-
-// Columns first .. c.interior - 1 of a source row blended pixel by pixel.
-template <template <int> class Ops, int N>
-void blend_pixels_from(double* h, const uint8_t* row, const BlendColumns& c, int32_t first) {
-  using V = Ops<N>;
-  // Locals: the vector stores may alias anything, the table included.
-  const int32_t* x0 = c.x0;
-  const double* fx = c.fx;
-  const double* gx = c.gx;
-  const int32_t interior = c.interior;
-  for (int32_t k = first; k < interior; ++k) {
-    const uint8_t* p = row + static_cast<size_t>(x0[k]) * N;
-    V::store(h + static_cast<size_t>(k) * N,
-             V::add(V::mul(V::load(p), V::splat(gx[k])), V::mul(V::load(p + N), V::splat(fx[k]))));
-  }
-}
-
-template <template <int> class Ops, int N>
-void blend_pixels_sixteenths_from(uint16_t* h, const uint8_t* row, const BlendColumns& c,
-                                  int32_t first) {
-  const int32_t* x0 = c.x0;
-  const uint32_t* weight = c.weight;
-  const int32_t interior = c.interior;
-  for (int32_t k = first; k < interior; ++k) {
-    Ops<N>::blend_pixel(h + static_cast<size_t>(k) * N, row + static_cast<size_t>(x0[k]) * N,
-                        weight[k]);
-  }
-}
-
-template <template <int> class Ops>
-void blend_columns_from(double* h, const uint8_t* row, const BlendColumns& c, int32_t first) {
-  if (c.channels == 4) {
-    blend_pixels_from<Ops, 4>(h, row, c, first);
-  } else {
-    blend_pixels_from<Ops, 3>(h, row, c, first);
-  }
-}
-
-template <template <int> class Ops>
-void blend_columns_sixteenths_from(uint16_t* h, const uint8_t* row, const BlendColumns& c,
-                                   int32_t first) {
-  if (c.channels == 4) {
-    blend_pixels_sixteenths_from<Ops, 4>(h, row, c, first);
-  } else {
-    blend_pixels_sixteenths_from<Ops, 3>(h, row, c, first);
-  }
-}
-
-#if defined(__AVX2__)
-// The files built for AVX2 and above: one pixel's four channels in one register.
-template <int N>
-struct Avx2Ops {
-  using Vec = __m256d;
-  static Vec load(const uint8_t* p) {
-    int32_t w;
-    memcpy(&w, p, 4);
-    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(w)));
-  }
-  static Vec splat(double d) { return _mm256_set1_pd(d); }
-  static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
-  static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
-  static void store(double* h, Vec v) { _mm256_storeu_pd(h, v); }
-  // As in SSE2: the pixel and its right neighbour as 16-bit pairs, madd.
-  static void blend_pixel(uint16_t* h, const uint8_t* p, uint32_t w) {
-    int32_t left;
-    int32_t right;
-    memcpy(&left, p, 4);
-    memcpy(&right, p + N, 4);
-    const __m128i pairs =
-        _mm_cvtepu8_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(left), _mm_cvtsi32_si128(right)));
-    const __m128i sums = _mm_madd_epi16(pairs, _mm_set1_epi32(static_cast<int32_t>(w)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(h), _mm_packs_epi32(sums, sums));
-  }
-};
-#endif
-
-}  // namespace
+bool bit_extract_is_fast();
 
 #endif  // VORLIN_SCALE_RESAMPLE_KERNELS_H

@@ -2,7 +2,7 @@
 // lookup tables serve the x86 sets too.
 #include <cstring>
 
-#include "resample_kernels.h"
+#include "resample_ops.h"
 
 namespace {
 
@@ -157,20 +157,6 @@ void sample_two_bit_pixels(uint8_t* out, const uint8_t* row, const int32_t* x0, 
   }
 }
 
-void blend_columns_portable(double* h, const uint8_t* row, const BlendColumns& c) {
-  blend_columns_from<PortableOps>(h, row, c, 0);
-}
-
-void blend_columns_sixteenths_portable(uint16_t* h, const uint8_t* row, const BlendColumns& c) {
-  blend_columns_sixteenths_from<PortableOps>(h, row, c, 0);
-}
-
-void blend_rows_portable(uint8_t* out, const double* h0, const double* h1, double gy, double fy,
-                         size_t n) {
-  blend_rows_from(out, h0, h1, gy, fy, 0, n);
-}
-
-void blend_rows_sixteenths_portable(uint8_t* out, const uint16_t* h0, const uint16_t* h1,
-                                    uint32_t b, size_t n) {
-  blend_rows_sixteenths_from(out, h0, h1, b, 0, n);
-}
+const ResampleBlends kPortableBlends = {blend_columns_over<PortableOps>,
+                                        blend_columns_sixteenths_over<PortableOps>,
+                                        blend_rows_scalar, blend_rows_sixteenths_scalar};

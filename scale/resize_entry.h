@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
 
 // BMPResizers with set (available) doing the resampling: the same messages,
 // status codes and output bytes, both streams flushed on return.

@@ -41,7 +41,7 @@ const char kImageDataFailed[] = "Error: Memory allocation failed for image data\
 struct RowReader {
   FILE* file;
   uint32_t pixel_data_offset;
-  size_t stride;
+  size_t row_bytes;
   int32_t next;    // the first row not read or passed yet
   bool reachable;  // false: the pixel offset could not be reached, so every row reads 0
   bool seekable;   // false once a seek failed (a pipe): gaps are read through
@@ -52,7 +52,7 @@ struct RowReader {
 // them are sought over, or read through (into the same buffer) on a stream
 // that cannot seek.
 void read_rows(RowReader* reader, int32_t first, int32_t count, uint8_t* into) {
-  const size_t bytes = reader->stride * static_cast<size_t>(count);
+  const size_t bytes = reader->row_bytes * static_cast<size_t>(count);
   if (!reader->reachable) {
     memset(into, 0, bytes);
     return;
@@ -60,12 +60,12 @@ void read_rows(RowReader* reader, int32_t first, int32_t count, uint8_t* into) {
   bool passed = first == reader->next;
   if (!passed && reader->seekable) {
     const uint64_t at =
-        uint64_t{reader->pixel_data_offset} + static_cast<uint64_t>(first) * reader->stride;
+        uint64_t{reader->pixel_data_offset} + static_cast<uint64_t>(first) * reader->row_bytes;
     passed = seek_from_start(reader->file, at) != 0;
     reader->seekable = passed;
   }
   for (int32_t row = reader->next; !passed && row < first; ++row) {
-    (void)read_or_zero(reader->file, into, reader->stride);
+    (void)read_or_zero(reader->file, into, reader->row_bytes);
   }
   (void)read_or_zero(reader->file, into, bytes);
   reader->next = first + count;
@@ -74,7 +74,7 @@ void read_rows(RowReader* reader, int32_t first, int32_t count, uint8_t* into) {
 // Whether the rows from the stream's row at up to row y are read through
 // rather than sought over: a gap shorter than kSeekGap.
 bool read_through(const RowReader& reader, int32_t at, int32_t y) {
-  return int64_t{y - at} * static_cast<int64_t>(reader.stride) < kSeekGap;
+  return int64_t{y - at} * static_cast<int64_t>(reader.row_bytes) < kSeekGap;
 }
 
 // Everything a streamed call holds. Released by release_call.
@@ -106,15 +106,15 @@ void release_call(StreamCall* call) {
   free_resample_scratch(call->scratch);
 }
 
-// rows x stride bytes as an allocation size; 0 when that does not fit one
+// rows x row_bytes bytes as an allocation size; 0 when that does not fit one
 // (a 32-bit platform and rows of gigabytes), which fails like any allocation.
-size_t block_bytes(int64_t stride, int32_t rows) {
-  const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(rows);
+size_t block_bytes(int64_t row_bytes, int32_t rows) {
+  const uint64_t bytes = static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(rows);
   return bytes <= SIZE_MAX / 2 ? static_cast<size_t>(bytes) : 0;
 }
 
-int32_t clamp_rows(int64_t budget, int64_t stride, int32_t least, int32_t most) {
-  int64_t rows = budget / stride;
+int32_t clamp_rows(int64_t budget, int64_t row_bytes, int32_t least, int32_t most) {
+  int64_t rows = budget / row_bytes;
   if (rows < least) rows = least;
   if (rows > most) rows = most;
   return static_cast<int32_t>(rows);
@@ -123,11 +123,11 @@ int32_t clamp_rows(int64_t budget, int64_t stride, int32_t least, int32_t most) 
 // The ring, sized by the source's row: what loading allocates. False after
 // the image-data message.
 bool allocate_ring(StreamCall* call, bool enlarging) {
-  const int64_t stride = row_size(call->source->width, call->source->bits_per_pixel);
+  const int64_t row_bytes = bmp_row_bytes(call->source->width, call->source->bits_per_pixel);
   // A result row reads two source rows at the most.
   call->ring_rows =
-      clamp_rows(enlarging ? kEnlargingRingBytes : kRingBytes, stride, 2, call->source->height);
-  const size_t bytes = block_bytes(stride, call->ring_rows);
+      clamp_rows(enlarging ? kEnlargingRingBytes : kRingBytes, row_bytes, 2, call->source->height);
+  const size_t bytes = block_bytes(row_bytes, call->ring_rows);
   call->ring = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
   call->ring_y =
       static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(call->ring_rows)));
@@ -153,7 +153,7 @@ bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
     call->shares_palette = true;
   }
   // The whole file must stay describable by its 32-bit size fields.
-  const int64_t stride = row_size(new_width, call->result->bits_per_pixel);
+  const int64_t row_bytes = bmp_row_bytes(new_width, call->result->bits_per_pixel);
   if (pixel_array_size(new_width, new_height, call->result->bits_per_pixel) <= 0 ||
       bmp_file_size(call->result) < 0) {
     fputs(kImageDataFailed, stderr);
@@ -161,8 +161,8 @@ bool allocate_result(StreamCall* call, int32_t new_width, int32_t new_height) {
   }
   const bool enlarging = new_height > call->source->height;
   call->strip_rows =
-      clamp_rows(enlarging ? kEnlargingStripBytes : kStripBytes, stride, 1, new_height);
-  const size_t bytes = block_bytes(stride, call->strip_rows);
+      clamp_rows(enlarging ? kEnlargingStripBytes : kStripBytes, row_bytes, 1, new_height);
+  const size_t bytes = block_bytes(row_bytes, call->strip_rows);
   call->strip = bytes != 0 ? static_cast<uint8_t*>(malloc(bytes)) : nullptr;
   call->table = static_cast<const uint8_t**>(malloc(sizeof(uint8_t*) * kTableRows));
   call->scratch = new_resample_scratch();
@@ -219,11 +219,41 @@ struct RowRun {
 
 void flush_run(StreamCall* call, RowRun* run) {
   if (run->first < 0) return;
-  const size_t stride = call->reader.stride;
+  const size_t row_bytes = call->reader.row_bytes;
   read_rows(&call->reader, run->first, run->count,
-            call->ring + static_cast<size_t>(run->slot) * stride);
+            call->ring + static_cast<size_t>(run->slot) * row_bytes);
   for (int32_t k = 0; k < run->count; ++k) call->ring_y[run->slot + k] = run->first + k;
   run->first = -1;
+}
+
+// Source row y into the ring from slot on: kept from the previous strip,
+// read with the pending run, or the start of a run of its own. Returns the
+// slot after it.
+int32_t place_row(StreamCall* call, RowRun* run, int32_t y, int32_t slot) {
+  const int32_t at = run->first >= 0 ? run->first + run->count : call->reader.next;
+  if (y < at) {
+    // Held from the previous strip, in a slot at or after this one.
+    const size_t row_bytes = call->reader.row_bytes;
+    uint8_t* into = call->ring + static_cast<size_t>(slot) * row_bytes;
+    for (int32_t k = slot; k < call->ring_rows; ++k) {
+      if (call->ring_y[k] == y) {
+        if (k != slot) memmove(into, call->ring + static_cast<size_t>(k) * row_bytes, row_bytes);
+        break;
+      }
+    }
+    call->ring_y[slot] = y;
+    return slot + 1;
+  }
+  if (read_through(call->reader, at, y)) {
+    // Read with the rows before it (from where the stream is, for the
+    // strip's first read): the gap lands in the slots between.
+    if (run->first < 0) *run = {at, 0, slot};
+    run->count += y - at + 1;
+    return slot + y - at + 1;
+  }
+  flush_run(call, run);
+  *run = {y, 1, slot};
+  return slot + 1;
 }
 
 // Fills the ring with the source rows strip reads, and the table with where
@@ -231,7 +261,7 @@ void flush_run(StreamCall* call, RowRun* run) {
 // cannot go back); the others come from the stream, consecutive rows and
 // the short gaps between them in one read.
 void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
-  const size_t stride = call->reader.stride;
+  const size_t row_bytes = call->reader.row_bytes;
   const int32_t height = call->source->height;
   int32_t unused = 0;
   source_rows_of(call->source, call->result, call->mode, strip.first, table_first, &unused);
@@ -246,30 +276,8 @@ void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
       if (y <= last || y >= height) continue;
       for (int32_t t = span_end; t <= y - *table_first; ++t) call->table[t] = nullptr;
       span_end = y - *table_first + 1;
-      const int32_t at = run.first >= 0 ? run.first + run.count : call->reader.next;
-      if (y < at) {
-        // Held from the previous strip, in a slot at or after this one.
-        uint8_t* into = call->ring + static_cast<size_t>(slot) * stride;
-        for (int32_t k = slot; k < call->ring_rows; ++k) {
-          if (call->ring_y[k] == y) {
-            if (k != slot) memmove(into, call->ring + static_cast<size_t>(k) * stride, stride);
-            break;
-          }
-        }
-        call->ring_y[slot] = y;
-        ++slot;
-      } else if (read_through(call->reader, at, y)) {
-        // Read with the rows before it (from where the stream is, for the
-        // strip's first read): the gap lands in the slots between.
-        if (run.first < 0) run = {at, 0, slot};
-        run.count += y - at + 1;
-        slot += y - at + 1;
-      } else {
-        flush_run(call, &run);
-        run = {y, 1, slot};
-        ++slot;
-      }
-      call->table[y - *table_first] = call->ring + static_cast<size_t>(slot - 1) * stride;
+      slot = place_row(call, &run, y, slot);
+      call->table[y - *table_first] = call->ring + static_cast<size_t>(slot - 1) * row_bytes;
       last = y;
     }
   }
@@ -278,19 +286,19 @@ void load_strip(StreamCall* call, Span strip, int32_t* table_first) {
 }
 
 // The bytes of the strip's rows past their whole pixels' bytes set to 0.
-void zero_row_tails(StreamCall* call, int32_t rows, size_t stride) {
+void zero_row_tails(StreamCall* call, int32_t rows, size_t row_bytes) {
   const size_t used = static_cast<size_t>(static_cast<uint64_t>(call->result->width) *
                                           call->result->bits_per_pixel / 8);
-  if (used >= stride) return;
+  if (used >= row_bytes) return;
   for (int32_t r = 0; r < rows; ++r) {
-    memset(call->strip + static_cast<size_t>(r) * stride + used, 0, stride - used);
+    memset(call->strip + static_cast<size_t>(r) * row_bytes + used, 0, row_bytes - used);
   }
 }
 
 // Every strip of the result, made and written. False when a write failed.
 bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet& set) {
-  const size_t stride =
-      static_cast<size_t>(row_size(call->result->width, call->result->bits_per_pixel));
+  const size_t row_bytes =
+      static_cast<size_t>(bmp_row_bytes(call->result->width, call->result->bits_per_pixel));
   bool ok = true;
   for (Span strip = next_strip(call, 0); ok && strip.count > 0;
        strip = next_strip(call, strip.first + strip.count)) {
@@ -298,11 +306,11 @@ bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet&
     load_strip(call, strip, &table_first);
     // The kernels write the pixels only: the padding, and a 2-bit row's
     // unused low bits, are 0 as in the pipeline's zero-filled result.
-    zero_row_tails(call, strip.count, stride);
+    zero_row_tails(call, strip.count, row_bytes);
     const ResampleRows rows = {call->source, call->result, strip,      nullptr,
                                call->table,  table_first,  call->strip};
     resample_rows_with(rows, call->mode, set, call->scratch);
-    ok = write_output(output, call->strip, stride * static_cast<size_t>(strip.count)) != 0;
+    ok = write_output(output, call->strip, row_bytes * static_cast<size_t>(strip.count)) != 0;
   }
   return ok;
 }
@@ -351,8 +359,8 @@ ResizeOutcome stream_rows(StreamCall* call, const char* output, const InputOrigi
     fprintf(stderr, "Error: Could not open output file '%s'\n", output);
     return ResizeOutcome::kSaveFailed;
   }
-  int written = write_bmp_head(&file, call->result, bmp_file_size(call->result)) &&
-                write_strips(call, &file, set);
+  bool written = write_bmp_head(&file, call->result, bmp_file_size(call->result)) &&
+                 write_strips(call, &file, set);
   fclose(call->input);
   call->input = nullptr;
   if (!close_output(&file, written)) {
@@ -397,12 +405,13 @@ ResizeOutcome run_streamed(StreamCall* call, const char* input, const char* outp
   if (!allocate_result(call, new_width, new_height)) {
     return ResizeOutcome::kCreateFailed;
   }
-  call->reader = {call->input,
-                  place.pixel_data_offset,
-                  static_cast<size_t>(row_size(call->source->width, call->source->bits_per_pixel)),
-                  0,
-                  reach_offset(call->input, place.pixel_data_offset, place.position) != 0,
-                  true};
+  call->reader = {
+      call->input,
+      place.pixel_data_offset,
+      static_cast<size_t>(bmp_row_bytes(call->source->width, call->source->bits_per_pixel)),
+      0,
+      reach_offset(call->input, place.pixel_data_offset, place.position) != 0,
+      true};
   return stream_rows(call, output, origin, set);
 }
 

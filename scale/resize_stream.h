@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
 
 // Which step of a resize ended the call.
 enum class ResizeOutcome { kSaved, kLoadFailed, kCreateFailed, kSaveFailed };

@@ -23,7 +23,7 @@ LoadResult load(const std::string& path) {
 }
 
 Bytes pixel_bytes(const RasterImage* image) {
-  size_t size = static_cast<size_t>(row_size(image->width, image->bits_per_pixel)) *
+  size_t size = static_cast<size_t>(bmp_row_bytes(image->width, image->bits_per_pixel)) *
                 static_cast<size_t>(image->height);
   return Bytes(image->pixels, image->pixels + size);
 }
@@ -114,7 +114,8 @@ TEST_F(BmpIo, RejectsWhatItCannotReadWithOneMessage) {
   }
   LoadResult missing = load(path("missing.bmp"));
   EXPECT_EQ(missing.image, nullptr);
-  EXPECT_EQ(missing.captured.err, "Error: Could not open input file '" + path("missing.bmp") + "'\n");
+  EXPECT_EQ(missing.captured.err,
+            "Error: Could not open input file '" + path("missing.bmp") + "'\n");
   LoadResult directory = load(dir);
   EXPECT_EQ(directory.image, nullptr);
   EXPECT_FALSE(directory.captured.err.empty());
@@ -126,8 +127,8 @@ TEST_F(BmpIo, PaletteCountComesFromColoursUsedOnlyForIndexedDepths) {
     uint32_t colors_used;
     int32_t expected_count;
   };
-  const Case cases[] = {{8, 16, 16},  {8, 0, 256}, {8, 1, 1},   {8, 257, 257},
-                        {2, 0, 4},    {2, 3, 3},   {24, 5, 0},  {16, 256, 0}, {32, 0, 0}};
+  const Case cases[] = {{8, 16, 16}, {8, 0, 256}, {8, 1, 1},    {8, 257, 257}, {2, 0, 4},
+                        {2, 3, 3},   {24, 5, 0},  {16, 256, 0}, {32, 0, 0}};
   for (const Case& c : cases) {
     BmpFields f;
     f.width = 5;
@@ -260,19 +261,30 @@ TEST_F(BmpIo, WritesEveryHeaderFieldAndPlacesPixelsAfterThePalette) {
     LoadResult r = load(path("in.bmp"));
     ASSERT_NE(r.image, nullptr);
     begin_capture();
-    int saved = save_bmp(r.image, path("out.bmp").c_str());
+    bool saved = save_bmp(r.image, path("out.bmp").c_str());
     Captured captured = end_capture();
-    EXPECT_EQ(saved, 1);
+    EXPECT_TRUE(saved);
     EXPECT_EQ(captured.err, "");
     free_image(r.image);
 
     Bytes out = read_file(path("out.bmp"));
     ASSERT_EQ(out.size(), c.file_size) << c.bits;
     const uint32_t fields[][3] = {
-        {0, 2, 0x4D42},       {2, 4, c.file_size},  {6, 2, 0},      {8, 2, 0},
-        {10, 4, c.offset},    {14, 4, 40},          {18, 4, uint32_t(c.width)},
-        {22, 4, uint32_t(c.height)}, {26, 2, 1},    {28, 2, c.bits}, {30, 4, 0},
-        {34, 4, c.image_size}, {38, 4, 2835},        {42, 4, 2835},  {46, 4, c.colors},
+        {0, 2, 0x4D42},
+        {2, 4, c.file_size},
+        {6, 2, 0},
+        {8, 2, 0},
+        {10, 4, c.offset},
+        {14, 4, 40},
+        {18, 4, uint32_t(c.width)},
+        {22, 4, uint32_t(c.height)},
+        {26, 2, 1},
+        {28, 2, c.bits},
+        {30, 4, 0},
+        {34, 4, c.image_size},
+        {38, 4, 2835},
+        {42, 4, 2835},
+        {46, 4, c.colors},
         {50, 4, c.colors},
     };
     for (const auto& field : fields) {
@@ -302,9 +314,9 @@ TEST_F(BmpIo, ReportsOutputsThatCannotBeOpenedOrWritten) {
   };
   for (const Case& c : cases) {
     begin_capture();
-    int saved = save_bmp(r.image, c.out.c_str());
+    bool saved = save_bmp(r.image, c.out.c_str());
     Captured captured = end_capture();
-    EXPECT_EQ(saved, 0) << c.out;
+    EXPECT_FALSE(saved) << c.out;
     char expected[512];
     snprintf(expected, sizeof expected, c.format, c.out.c_str());
     EXPECT_EQ(captured.err, expected);

@@ -1,4 +1,4 @@
-// RasterImage: stride, per-depth layout and bounds, the blends' grouping and
+// RasterImage: row bytes, per-depth layout and bounds, the blends' grouping and
 // truncation, and where the resampler takes its samples.
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "raster_image.h"
+#include "resample_fast.h"
+#include "resample_reference.h"
 #include "test_support.h"
 
 namespace {
@@ -16,7 +18,7 @@ RasterImage* blank_image(int32_t width, int32_t height, uint16_t bits, int32_t p
   image->width = width;
   image->height = height;
   image->bits_per_pixel = bits;
-  size_t size = static_cast<size_t>(row_size(width, bits)) * static_cast<size_t>(height);
+  size_t size = static_cast<size_t>(bmp_row_bytes(width, bits)) * static_cast<size_t>(height);
   image->pixels = static_cast<uint8_t*>(calloc(size == 0 ? 1 : size, 1));
   image->palette = nullptr;
   image->palette_count = palette_count;
@@ -31,7 +33,7 @@ RasterImage* blank_image(int32_t width, int32_t height, uint16_t bits, int32_t p
 }
 
 size_t byte_count(const RasterImage* image) {
-  return static_cast<size_t>(row_size(image->width, image->bits_per_pixel)) *
+  return static_cast<size_t>(bmp_row_bytes(image->width, image->bits_per_pixel)) *
          static_cast<size_t>(image->height);
 }
 
@@ -42,13 +44,26 @@ TEST(RowSize, RoundsRowBitsUpToWholeWords) {
     int64_t expected;
   };
   const Case cases[] = {
-      {1, 2, 4},   {5, 2, 4},   {16, 2, 4},  {17, 2, 8},  {1, 8, 4},   {4, 8, 4},
-      {5, 8, 8},   {1, 16, 4},  {3, 16, 8},  {1, 24, 4},  {3, 24, 12}, {4, 24, 12},
-      {5, 24, 16}, {1, 32, 4},  {7, 32, 28}, {0, 24, 0},
+      {1, 2, 4},
+      {5, 2, 4},
+      {16, 2, 4},
+      {17, 2, 8},
+      {1, 8, 4},
+      {4, 8, 4},
+      {5, 8, 8},
+      {1, 16, 4},
+      {3, 16, 8},
+      {1, 24, 4},
+      {3, 24, 12},
+      {4, 24, 12},
+      {5, 24, 16},
+      {1, 32, 4},
+      {7, 32, 28},
+      {0, 24, 0},
       {2147483647, 32, 8589934588LL},  // no 32-bit wrap for the widest row
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(row_size(c.width, c.bits), c.expected) << c.width << "x" << c.bits;
+    EXPECT_EQ(bmp_row_bytes(c.width, c.bits), c.expected) << c.width << "x" << c.bits;
   }
 }
 
@@ -63,8 +78,8 @@ TEST(RowSize, PixelArraySizeRefusesNegativeAndOversizedImages) {
       {-4, -4, 8, -1},  // negative times negative would look positive
       {-4, 4, 8, -1},
       {4, -4, 8, -1},
-      {65536, 65535, 8, 65536LL * 65535},   // just under 4 GiB
-      {65536, 65536, 8, -1},                // exactly 4 GiB does not fit
+      {65536, 65535, 8, 65536LL * 65535},  // just under 4 GiB
+      {65536, 65536, 8, -1},               // exactly 4 GiB does not fit
       {2147483647, 2147483647, 32, -1},
       {0, 5, 8, 0},
   };
@@ -77,10 +92,10 @@ TEST(RowSize, PixelArraySizeRefusesNegativeAndOversizedImages) {
 TEST(PixelAccess, EachDepthStoresItsValueAtItsBytes) {
   struct Case {
     uint16_t bits;
-    uint32_t value;       // written at (1, 1) of a 3x2 image
-    uint32_t read_back;   // what the depth keeps of it
-    size_t offset;        // first byte of the pixel
-    Bytes bytes;          // the bytes there
+    uint32_t value;      // written at (1, 1) of a 3x2 image
+    uint32_t read_back;  // what the depth keeps of it
+    size_t offset;       // first byte of the pixel
+    Bytes bytes;         // the bytes there
   };
   const Case cases[] = {
       {32, 0x11223344u, 0x11223344u, 12 + 4, {0x44, 0x33, 0x22, 0x11}},
@@ -102,7 +117,7 @@ TEST(PixelAccess, EachDepthStoresItsValueAtItsBytes) {
 
 TEST(PixelAccess, OutsideTheImageReadsZeroAndWritesNothing) {
   const uint16_t depths[] = {2, 8, 16, 24, 32};
-  const int32_t positions[][2] = {{3, 0}, {0, 2}, {-1, 0}, {0, -1}, {-2147483647 - 1, 0},
+  const int32_t positions[][2] = {{3, 0},         {0, 2}, {-1, 0}, {0, -1}, {-2147483647 - 1, 0},
                                   {2147483647, 1}};
   for (uint16_t bits : depths) {
     RasterImage* image = blank_image(3, 2, bits);
@@ -120,7 +135,7 @@ TEST(PixelAccess, OutsideTheImageReadsZeroAndWritesNothing) {
 
 TEST(PixelAccess, TwoBitPixelsPackLeftmostInTheHighBits) {
   RasterImage* image = blank_image(5, 1, 2);
-  EXPECT_EQ(row_size(5, 2), 4);
+  EXPECT_EQ(bmp_row_bytes(5, 2), 4);
   memset(image->pixels, 0x55, 4);  // every pixel 1
   set_pixel_2(image, 4, 0, 2);
   const Bytes after_pixel4 = {0x55, 0x95, 0x55, 0x55};  // only the second byte's top bits
@@ -153,18 +168,18 @@ TEST(Blend, KeepsTheDocumentedGroupingAndTruncates) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {197, 56, 156, 214, 3.0 / 7.0, 0.1, 140},   // other groupings give 141
-      {5, 27, 201, 149, 0.5, 2.0 / 3.0, 121},     // other groupings give 122
+      {197, 56, 156, 214, 3.0 / 7.0, 0.1, 140},        // other groupings give 141
+      {5, 27, 201, 149, 0.5, 2.0 / 3.0, 121},          // other groupings give 122
       {233, 158, 221, 75, 5.0 / 6.0, 3.0 / 7.0, 140},  // other groupings give 139
-      {255, 0, 0, 0, 0.5, 0.0, 127},              // 127.5 truncated
+      {255, 0, 0, 0, 0.5, 0.0, 127},                   // 127.5 truncated
       {255, 255, 255, 255, 0.3, 0.7, 255},
       {10, 20, 30, 40, 0.0, 0.0, 10},
   };
   for (const Case& c : cases) {
     // The same channel in every position of the 24-bit form.
     auto spread = [](uint32_t v) { return v | v << 8 | v << 16; };
-    uint32_t got = blend_bilinear_24(spread(c.c00), spread(c.c10), spread(c.c01), spread(c.c11),
-                                     c.fx, c.fy);
+    uint32_t got =
+        blend_bilinear_24(spread(c.c00), spread(c.c10), spread(c.c01), spread(c.c11), c.fx, c.fy);
     EXPECT_EQ(got, spread(c.expected)) << c.c00 << "," << c.c10 << "," << c.c01 << "," << c.c11;
   }
 }
@@ -232,7 +247,8 @@ TEST(Resample, IndexedDepthsSampleTheTruncatedPositionAndKeepThePalette) {
   for (uint16_t bits : depths) {
     RasterImage* source = blank_image(5, 3, bits, bits == 16 ? 0 : 16);
     for (int32_t y = 0; y < 3; ++y)
-      for (int32_t x = 0; x < 5; ++x) set_pixel(source, x, y, static_cast<uint32_t>(x * 3 + y * 7 + 1));
+      for (int32_t x = 0; x < 5; ++x)
+        set_pixel(source, x, y, static_cast<uint32_t>(x * 3 + y * 7 + 1));
     RasterImage* result = resample_image(source, 7, 4);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->bits_per_pixel, bits);
@@ -249,7 +265,8 @@ TEST(Resample, IndexedDepthsSampleTheTruncatedPositionAndKeepThePalette) {
     const int32_t sy[] = {0, 0, 1, 2};
     for (int32_t i = 0; i < 4; ++i)
       for (int32_t j = 0; j < 7; ++j)
-        EXPECT_EQ(get_pixel(result, j, i), get_pixel(source, sx[j], sy[i])) << bits << " " << j << "," << i;
+        EXPECT_EQ(get_pixel(result, j, i), get_pixel(source, sx[j], sy[i]))
+            << bits << " " << j << "," << i;
     free_image(source);
     free_image(result);
   }
@@ -262,10 +279,10 @@ TEST(Resample, RefusesResultsWhoseSizeFieldsWouldWrap) {
     int32_t palette;
   };
   const Case cases[] = {
-      {65536, 65536, 8, 256},           // pixel array of 4 GiB
+      {65536, 65536, 8, 256},  // pixel array of 4 GiB
       {2147483647, 2147483647, 32, 0},
-      {1073741823, 1, 32, 0},           // 4 GiB - 4 of pixels, plus 54 of headers
-      {65536, 65535, 8, 20000},         // pixels fit, the palette pushes the file past
+      {1073741823, 1, 32, 0},    // 4 GiB - 4 of pixels, plus 54 of headers
+      {65536, 65535, 8, 20000},  // pixels fit, the palette pushes the file past
   };
   for (const Case& c : cases) {
     RasterImage* source = blank_image(2, 2, c.bits, c.palette);

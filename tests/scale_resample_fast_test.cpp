@@ -18,7 +18,8 @@
 
 #include "raster_image.h"
 #include "resample_fast.h"
-#include "resample_kernel_sets.h"
+#include "resample_kernels.h"
+#include "resample_reference.h"
 #include "resample_spans.h"
 #include "resize_stream.h"
 #include "test_support.h"
@@ -34,7 +35,7 @@ RasterImage* random_image(std::mt19937& rng, int32_t width, int32_t height, uint
   image->width = width;
   image->height = height;
   image->bits_per_pixel = bits;
-  size_t size = static_cast<size_t>(row_size(width, bits)) * static_cast<size_t>(height);
+  size_t size = static_cast<size_t>(bmp_row_bytes(width, bits)) * static_cast<size_t>(height);
   Bytes content = random_bytes(size, static_cast<uint32_t>(rng()));
   if (rng() % 4 == 0) {
     for (uint8_t& b : content) b = b < 128 ? 255 : (b < 200 ? 0 : b);
@@ -53,7 +54,7 @@ RasterImage* random_image(std::mt19937& rng, int32_t width, int32_t height, uint
 }
 
 size_t byte_count(const RasterImage* image) {
-  return static_cast<size_t>(row_size(image->width, image->bits_per_pixel)) *
+  return static_cast<size_t>(bmp_row_bytes(image->width, image->bits_per_pixel)) *
          static_cast<size_t>(image->height);
 }
 
@@ -95,12 +96,14 @@ size_t byte_count(const RasterImage* image) {
   }
   std::mt19937 rng(static_cast<uint32_t>(reference->width * 31 + reference->height));
   ResampleScratch* scratch = new_resample_scratch();
-  const size_t source_stride = static_cast<size_t>(row_size(source->width, source->bits_per_pixel));
-  const size_t stride = static_cast<size_t>(row_size(reference->width, reference->bits_per_pixel));
+  const size_t source_row_bytes =
+      static_cast<size_t>(bmp_row_bytes(source->width, source->bits_per_pixel));
+  const size_t row_bytes =
+      static_cast<size_t>(bmp_row_bytes(reference->width, reference->bits_per_pixel));
   int32_t bad_row = -1;
   for (int32_t first = 0; first < reference->height && bad_row < 0;) {
-    const int32_t count = std::min<int32_t>(1 + static_cast<int32_t>(rng() % 40),
-                                            reference->height - first);
+    const int32_t count =
+        std::min<int32_t>(1 + static_cast<int32_t>(rng() % 40), reference->height - first);
     int32_t table_first = 0;
     int32_t unused = 0;
     source_rows_of(source, reference, mode, first, &table_first, &unused);
@@ -115,16 +118,18 @@ size_t byte_count(const RasterImage* image) {
         const size_t at = static_cast<size_t>(y - table_first);
         if (table.size() <= at) table.resize(at + 1, nullptr);
         if (table[at] != nullptr) continue;
-        const uint8_t* row = source->pixels + static_cast<size_t>(y) * source_stride;
-        copies.emplace_back(row, row + source_stride);
+        const uint8_t* row = source->pixels + static_cast<size_t>(y) * source_row_bytes;
+        copies.emplace_back(row, row + source_row_bytes);
         table[at] = copies.back().data();
       }
     }
-    Bytes out(stride * static_cast<size_t>(count), 0);
-    const ResampleRows part = {source, reference,   {first, count}, nullptr,
-                               table.empty() ? nullptr : table.data(), table_first, out.data()};
+    Bytes out(row_bytes * static_cast<size_t>(count), 0);
+    const ResampleRows part = {
+        source,      reference, {first, count}, nullptr, table.empty() ? nullptr : table.data(),
+        table_first, out.data()};
     resample_rows_with(part, mode, set, scratch);
-    if (memcmp(out.data(), reference->pixels + static_cast<size_t>(first) * stride, out.size()) != 0) {
+    if (memcmp(out.data(), reference->pixels + static_cast<size_t>(first) * row_bytes,
+               out.size()) != 0) {
       bad_row = first;
     }
     first += count;
@@ -142,8 +147,8 @@ void expect_same_as_reference(const RasterImage* source, int32_t new_width, int3
   RasterImage* reference = resample_image_reference(source, new_width, new_height);
   ASSERT_NE(reference, nullptr);
   std::string where = std::to_string(source->width) + "x" + std::to_string(source->height) + "x" +
-                      std::to_string(source->bits_per_pixel) + " -> " +
-                      std::to_string(new_width) + "x" + std::to_string(new_height);
+                      std::to_string(source->bits_per_pixel) + " -> " + std::to_string(new_width) +
+                      "x" + std::to_string(new_height);
   for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
     if (kResampleKernelSets[s].available()) {
       EXPECT_TRUE(kernels_match(source, reference, kResampleKernelSets[s])) << where;
@@ -176,6 +181,70 @@ TEST(ResampleFast, KernelTableEndsWithThePortableSet) {
   size_t best = 0;
   while (!kResampleKernelSets[best].available()) ++best;
   EXPECT_EQ(&best_resample_kernel_set(), &kResampleKernelSets[best]);
+  // Each row's name is its id's, and no set is there twice.
+  const struct {
+    ResampleKernelId id;
+    const char* name;
+  } kNames[] = {{ResampleKernelId::kPortable, "portable"},
+                {ResampleKernelId::kSse2, "sse2"},
+                {ResampleKernelId::kAvx2, "avx2"},
+                {ResampleKernelId::kAvx512, "avx512"},
+                {ResampleKernelId::kNeon, "neon"}};
+  std::vector<std::string> seen;
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    const ResampleKernelSet& set = kResampleKernelSets[s];
+    for (const auto& n : kNames) {
+      if (n.id == set.id) {
+        EXPECT_STREQ(set.name, n.name);
+      }
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), set.name), 0) << set.name;
+    seen.emplace_back(set.name);
+  }
+#if defined(__aarch64__)
+  // Every 64-bit ARM CPU has NEON: a build with the sets has it first and runs it.
+  if (kResampleKernelSetCount > 1) {
+    EXPECT_STREQ(best_resample_kernel_set().name, "neon");
+  }
+#endif
+}
+
+// Each set's row blends against the formula, value by value, at every length
+// across each set's step and tail (0 .. 80 values), with and without a
+// second row, on values beyond 0..255 for the clamp and on sums at the
+// 16-bit blend's limit.
+TEST(ResampleFast, RowBlendsOfEverySetMatchTheFormula) {
+  std::mt19937 rng(7);
+  const double fractions[] = {0.0, 0.5, 0.3, 0.999};
+  for (size_t s = 0; s < kResampleKernelSetCount; ++s) {
+    const ResampleKernelSet& set = kResampleKernelSets[s];
+    if (!set.available()) continue;
+    for (size_t n = 0; n <= 80; ++n) {
+      std::vector<double> d0(n), d1(n);
+      std::vector<uint16_t> w0(n), w1(n);
+      for (size_t i = 0; i < n; ++i) {
+        d0[i] = static_cast<double>(rng() % 3200) / 10.0 - 30.0;  // -30 .. 290
+        d1[i] = static_cast<double>(rng() % 2560) / 10.0;
+        w0[i] = i % 7 == 0 ? 4080 : static_cast<uint16_t>(rng() % 4081);
+        w1[i] = i % 5 == 0 ? 4080 : static_cast<uint16_t>(rng() % 4081);
+      }
+      for (double fy : fractions) {
+        const uint32_t b = static_cast<uint32_t>(fy * 16.0);
+        const bool two = fy != 0.0;
+        Bytes got(n + 1, 0xA5), got16(n + 1, 0xA5), want(n + 1, 0xA5), want16(n + 1, 0xA5);
+        for (size_t i = 0; i < n; ++i) {
+          const double v = two ? (d0[i] * (1.0 - fy)) + (d1[i] * fy) : d0[i];
+          want[i] = static_cast<uint8_t>(std::min(255, std::max(0, static_cast<int32_t>(v))));
+          want16[i] = static_cast<uint8_t>((two ? w0[i] * (16 - b) + w1[i] * b : w0[i] * 16u) >> 8);
+        }
+        set.blends->blend_rows(got.data(), d0.data(), two ? d1.data() : nullptr, 1.0 - fy, fy, n);
+        set.blends->blend_rows_sixteenths(got16.data(), w0.data(), two ? w1.data() : nullptr, b, n);
+        EXPECT_EQ(got, want) << set.name << ", " << n << " values, fy " << fy;
+        EXPECT_EQ(got16, want16) << set.name << ", " << n << " values, b " << b;
+      }
+      if (HasFailure()) return;
+    }
+  }
 }
 
 TEST(ResampleFast, MatchesReferenceOnRandomImages) {
@@ -227,26 +296,53 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
     int32_t width, height, new_width, new_height;
   };
   const Case cases[] = {
-      {64, 64, 32, 32},    {64, 48, 256, 192},  {96, 54, 64, 36},   {1, 1, 2, 2},
-      {8, 8, 8, 8},        {7, 5, 7, 5},        {3, 2, 1300, 3},    {600, 3, 513, 2},
-      {2, 9, 1025, 4},     {5, 1, 4099, 1},     {4100, 2, 4100, 3}, {4, 4, 9000, 1},
-      {300, 2, 1, 1},      {12, 12, 1024, 1},   {4, 1, 4, 2},       {1, 300, 1, 599},
-      {8200, 6, 4500, 2},  // two wide bands
-      {40000, 2, 4100, 3}, // 2-bit spans too long to spread out first
-      {40000, 2, 4090, 3}, // the same, with a short step and a part byte at the end
+      {64, 64, 32, 32},
+      {64, 48, 256, 192},
+      {96, 54, 64, 36},
+      {1, 1, 2, 2},
+      {8, 8, 8, 8},
+      {7, 5, 7, 5},
+      {3, 2, 1300, 3},
+      {600, 3, 513, 2},
+      {2, 9, 1025, 4},
+      {5, 1, 4099, 1},
+      {4100, 2, 4100, 3},
+      {4, 4, 9000, 1},
+      {300, 2, 1, 1},
+      {12, 12, 1024, 1},
+      {4, 1, 4, 2},
+      {1, 300, 1, 599},
+      {8200, 6, 4500, 2},   // two wide bands
+      {40000, 2, 4100, 3},  // 2-bit spans too long to spread out first
+      {40000, 2, 4090, 3},  // the same, with a short step and a part byte at the end
       // 2-bit downscales gathered a group of columns at a time: groups of 16,
       // 8 and 4 columns, too far apart for any group, groups across the band
       // edge, and rows without padding whose last groups reach the row's end.
-      {1920, 3, 1280, 2},  {4096, 2, 2048, 2},  {4097, 2, 2048, 2}, {16400, 2, 4100, 3},
-      {30000, 2, 4099, 2}, {60000, 2, 4099, 1}, {9000, 2, 8999, 2}, {4096, 2, 4095, 2},
-      {64, 3, 63, 2},      {128, 2, 100, 3},    {48, 2, 13, 2},     {33, 2, 31, 2},
+      {1920, 3, 1280, 2},
+      {4096, 2, 2048, 2},
+      {4097, 2, 2048, 2},
+      {16400, 2, 4100, 3},
+      {30000, 2, 4099, 2},
+      {60000, 2, 4099, 1},
+      {9000, 2, 8999, 2},
+      {4096, 2, 4095, 2},
+      {64, 3, 63, 2},
+      {128, 2, 100, 3},
+      {48, 2, 13, 2},
+      {33, 2, 31, 2},
       // 2-bit output bytes looked up from one, two or three source bytes, or
       // from more (pixel by pixel), and upscales with many patterns.
-      {2600, 2, 1000, 2},  {3500, 2, 1000, 2},  {1024, 3, 4096, 5}, {700, 3, 1003, 4},
+      {2600, 2, 1000, 2},
+      {3500, 2, 1000, 2},
+      {1024, 3, 4096, 5},
+      {700, 3, 1003, 4},
       // Several strips of rows and bands of columns, in doubles and in
       // sixteenths; ratios where the permute windows of 32 bytes stop fitting
       // partway through a band (the rest goes pixel by pixel).
-      {333, 80, 1001, 350}, {500, 90, 1000, 360}, {1750, 3, 1000, 4}, {1700, 3, 1000, 5},
+      {333, 80, 1001, 350},
+      {500, 90, 1000, 360},
+      {1750, 3, 1000, 4},
+      {1700, 3, 1000, 5},
   };
   std::mt19937 rng(7);
   for (const Case& c : cases) {
@@ -257,7 +353,6 @@ TEST(ResampleFast, MatchesReferenceOnExactRatiosAndBandEdges) {
     }
   }
 }
-
 
 // ------------------------------------------ the streamed call, held to the pipeline
 
@@ -287,8 +382,8 @@ Captured take_capture() {
   return text;
 }
 
-FileRun run_file_call(const std::string& in, const std::string& out, int32_t width,
-                      int32_t height, const ResampleKernelSet* set) {
+FileRun run_file_call(const std::string& in, const std::string& out, int32_t width, int32_t height,
+                      const ResampleKernelSet* set) {
   remove(out.c_str());
   FileRun run;
   run.outcome = set == nullptr ? resize_whole(in.c_str(), out.c_str(), width, height)
@@ -331,11 +426,11 @@ Bytes random_bmp_file(std::mt19937& rng, int32_t width, int32_t height, uint16_t
     f.colors_used = rng() % 3 == 0 ? 0 : static_cast<uint32_t>(1 + rng() % 300);
     entries = f.colors_used != 0 ? f.colors_used : bits == 2 ? 4 : 256;
   }
-  const size_t stride = test_row_size(width, bits);
-  Bytes file = build_bmp(f, random_bytes(entries * 4, static_cast<uint32_t>(rng())),
-                         random_bytes(stride * static_cast<size_t>(height),
-                                      static_cast<uint32_t>(rng())),
-                         rng() % 6 == 0 ? rng() % 9 : 0);
+  const size_t row_bytes = test_row_size(width, bits);
+  Bytes file =
+      build_bmp(f, random_bytes(entries * 4, static_cast<uint32_t>(rng())),
+                random_bytes(row_bytes * static_cast<size_t>(height), static_cast<uint32_t>(rng())),
+                rng() % 6 == 0 ? rng() % 9 : 0);
   const uint32_t offset = get_le32(file, 10);
   switch (rng() % 10) {
     case 0:  // inside the headers or the palette
@@ -348,7 +443,7 @@ Bytes random_bmp_file(std::mt19937& rng, int32_t width, int32_t height, uint16_t
       break;
     }
     case 2:  // cut at a row's edge
-      file.resize(offset + stride * (rng() % static_cast<uint32_t>(height)));
+      file.resize(offset + row_bytes * (rng() % static_cast<uint32_t>(height)));
       break;
     case 3:  // cut anywhere after the headers
       file.resize(54 + rng() % (file.size() - 53));
@@ -402,8 +497,7 @@ TEST(ResampleFast, StreamedCallMatchesThePipelineAtStripRingAndTableEdges) {
       {64, 9000, 64, 4501},    // nearly halving: two rows a result row
       {33, 10, 33, 160},       // sixteenths
       {17, 7, 40, 29},         // the last rows mixing in black
-      {1, 1, 1, 1},
-      {5, 3000, 3, 2999},
+      {1, 1, 1, 1},           {5, 3000, 3, 2999},
   };
   const std::string dir = make_temp_dir();
   const std::string in = dir + "/in.bmp";
@@ -418,10 +512,10 @@ TEST(ResampleFast, StreamedCallMatchesThePipelineAtStripRingAndTableEdges) {
       f.height = c.height;
       f.bits_per_pixel = bits;
       const size_t entries = bits == 2 ? 4 : bits == 8 ? 256 : 0;
-      write_file(in, build_bmp(f, random_bytes(entries * 4, rng()),
-                               random_bytes(test_row_size(c.width, bits) *
-                                                static_cast<size_t>(c.height),
-                                            rng())));
+      write_file(
+          in, build_bmp(f, random_bytes(entries * 4, rng()),
+                        random_bytes(test_row_size(c.width, bits) * static_cast<size_t>(c.height),
+                                     rng())));
       expect_streamed_as_whole(in, out, c.new_width, c.new_height,
                                std::to_string(c.width) + "x" + std::to_string(c.height) + "x" +
                                    std::to_string(bits) + " -> " + std::to_string(c.new_width) +

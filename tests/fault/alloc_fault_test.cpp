@@ -19,6 +19,7 @@
 #include "alloc_interposer.h"
 #include "gray_bmp_writer.h"
 #include "raster_image.h"
+#include "resample_fast.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 

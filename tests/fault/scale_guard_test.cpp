@@ -8,6 +8,8 @@
 
 #include "bmp_io.h"
 #include "raster_image.h"
+#include "resample_fast.h"
+#include "resample_reference.h"
 #include "test_support.h"
 
 namespace {
@@ -19,9 +21,9 @@ TEST(ScaleGuards, SaveRefusesAnImageTooLargeForItsSizeFieldsBeforeOpening) {
   EXPECT_EQ(bmp_file_size(&image), -1);
   std::string path = make_temp_dir() + "/never.bmp";
   begin_capture();
-  int saved = save_bmp(&image, path.c_str());
+  bool saved = save_bmp(&image, path.c_str());
   Captured c = end_capture();
-  EXPECT_EQ(saved, 0);
+  EXPECT_FALSE(saved);
   EXPECT_EQ(c.err, "Error: Could not write output file '" + path + "'\n");
   EXPECT_FALSE(file_exists(path));
 
@@ -35,7 +37,7 @@ TEST(ScaleGuards, BlendClampsFractionsOutsideTheUnitInterval) {
   // channel to 0..255 for any fraction it is given.
   EXPECT_EQ(blend_bilinear_24(0x000000u, 0xFFFFFFu, 0, 0, 2.0, 0.0), 0xFFFFFFu);  // 510 -> 255
   EXPECT_EQ(blend_bilinear_24(0xFFFFFFu, 0xFFFFFFu, 0, 0, 0.0, -1.0), 0xFFFFFFu);
-  EXPECT_EQ(blend_bilinear_24(0x000000u, 0xFFFFFFu, 0, 0, -1.0, 0.0), 0u);        // -255 -> 0
+  EXPECT_EQ(blend_bilinear_24(0x000000u, 0xFFFFFFu, 0, 0, -1.0, 0.0), 0u);  // -255 -> 0
   EXPECT_EQ(blend_bilinear_32(0u, 0xFFFFFFFFu, 0, 0, 2.0, 0.0), 0xFFFFFFFFu);
   EXPECT_EQ(blend_bilinear_32(0u, 0xFFFFFFFFu, 0, 0, -1.0, 0.0), 0u);
 }
