@@ -33,13 +33,13 @@ int32_t read_field32s(FILE* file) {
 bool write_field16(OutputFile* file, uint32_t value) {
   uint8_t bytes[2];
   put_le16(bytes, value);
-  return write_output(file, bytes, sizeof bytes) != 0;
+  return write_output(file, bytes, sizeof bytes);
 }
 
 bool write_field32(OutputFile* file, uint32_t value) {
   uint8_t bytes[4];
   put_le32(bytes, value);
-  return write_output(file, bytes, sizeof bytes) != 0;
+  return write_output(file, bytes, sizeof bytes);
 }
 
 bool supported_depth(uint32_t bits) {
@@ -204,7 +204,7 @@ bool write_bmp_head(OutputFile* file, const RasterImage* image, int64_t file_siz
             write_field32(file, kPixelsPerMetre) && write_field32(file, palette_count) &&
             write_field32(file, palette_count);
   if (ok && image->palette != nullptr) {
-    ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count) != 0;
+    ok = write_output(file, image->palette, sizeof(PaletteEntry) * palette_count);
   }
   return ok;
 }
@@ -215,7 +215,7 @@ namespace {
 bool write_bmp(OutputFile* file, const RasterImage* image, int64_t file_size) {
   const int64_t pixel_bytes = pixel_array_size(image->width, image->height, image->bits_per_pixel);
   return write_bmp_head(file, image, file_size) &&
-         write_output(file, image->pixels, static_cast<size_t>(pixel_bytes)) != 0;
+         write_output(file, image->pixels, static_cast<size_t>(pixel_bytes));
 }
 
 }  // namespace

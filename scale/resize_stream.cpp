@@ -61,7 +61,7 @@ void read_rows(RowReader* reader, int32_t first, int32_t count, uint8_t* into) {
   if (!passed && reader->seekable) {
     const uint64_t at =
         uint64_t{reader->pixel_data_offset} + static_cast<uint64_t>(first) * reader->row_bytes;
-    passed = seek_from_start(reader->file, at) != 0;
+    passed = seek_from_start(reader->file, at);
     reader->seekable = passed;
   }
   for (int32_t row = reader->next; !passed && row < first; ++row) {
@@ -310,7 +310,7 @@ bool write_strips(StreamCall* call, OutputFile* output, const ResampleKernelSet&
     const ResampleRows rows = {call->source, call->result, strip,      nullptr,
                                call->table,  table_first,  call->strip};
     resample_rows_with(rows, call->mode, set, call->scratch);
-    ok = write_output(output, call->strip, row_bytes * static_cast<size_t>(strip.count)) != 0;
+    ok = write_output(output, call->strip, row_bytes * static_cast<size_t>(strip.count));
   }
   return ok;
 }
