@@ -116,6 +116,20 @@ void run_opencv(benchmark::State& state, ErodeCase c) {
   report_heap(state, -1);
 }
 
+// One pass of erode_once with the given kernels: their erode_row over the
+// picture, into a new image each time.
+void run_once(benchmark::State& state, ErodeCase c, const ErodeKernelSet* set) {
+  GrayImage* source = picture_for(c);
+  for (auto _ : state) {
+    GrayImage* result = erode_once_with(source, *set);
+    benchmark::DoNotOptimize(result->pixels);
+    free_gray_image(result);
+  }
+  free_gray_image(source);
+  state.SetLabel(set->name);
+  report_heap(state, -1);
+}
+
 // One copy of the image, whatever the passes: the least a pass over it costs.
 void run_memcpy(benchmark::State& state, ErodeCase /*c*/) {
   run_memcpy_of(state, static_cast<size_t>(kSide) * kSide);
@@ -175,6 +189,16 @@ void register_erode_benchmarks() {
     add_benchmark("erode", which, "chained", run_chained, c, erode_once)
         ->Iterations(c.passes > 1 ? 3 : 50);
     if (c.passes == 1) {  // a hundred reference passes would take most of the run
+      // erode_once's row on each set that has its own (the last to hold it).
+      for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+        const ErodeKernelSet* set = &kErodeKernelSets[s];
+        bool later = false;
+        for (size_t t = s + 1; t < kErodeKernelSetCount; ++t)
+          later = later || kErodeKernelSets[t].erode_row == set->erode_row;
+        if (set->available() && !later)
+          add_benchmark("erode", which, (std::string("once-") + set->name).c_str(), run_once, c,
+                        set);
+      }
       add_benchmark("erode", which, "reference", run_chained, c, erode_once_reference)
           ->Iterations(5);
     }
