@@ -17,7 +17,7 @@
 #include "erode_pictures.h"
 
 GrayImage* make_random_binary(int32_t width, int32_t height) {
-  GrayImage* image = create_gray_image(width, height);
+  GrayImage* image = new_gray_image(width, height);
   size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
   fill_random(image->pixels, size, 5);
   for (size_t i = 0; i < size; ++i) {
@@ -27,7 +27,7 @@ GrayImage* make_random_binary(int32_t width, int32_t height) {
 }
 
 GrayImage* make_blocks(int32_t width, int32_t height) {
-  GrayImage* image = create_gray_image(width, height);
+  GrayImage* image = new_gray_image(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
       // 400-pixel squares on a 480-pixel grid, 40 pixels of black around each.
@@ -68,7 +68,7 @@ void copy_pixels(GrayImage* to, const GrayImage* from) {
 // not timed); the heap is its scratch.
 void run_passes(benchmark::State& state, ErodeCase c, const ErodeKernelSet* set) {
   GrayImage* source = picture_for(c);
-  GrayImage* image = create_gray_image(kSide, kSide);
+  GrayImage* image = new_gray_image(kSide, kSide);
   copy_pixels(image, source);
   heap_reset_peak();
   erode_passes_with(image, c.passes, *set, c.passes, nullptr, nullptr);
@@ -143,7 +143,7 @@ void run_threshold(benchmark::State& state, const ErodeKernelSet* set) {
   const size_t block_rows = (size_t{1} << 20) / row;
   uint8_t* block = static_cast<uint8_t*>(malloc(block_rows * row));
   fill_random(block, block_rows * row, 6);
-  GrayImage* image = create_gray_image(kSide, kSide);
+  GrayImage* image = new_gray_image(kSide, kSide);
   for (auto _ : state) {
     for (size_t y = 0; y < static_cast<size_t>(kSide); ++y) {
       set->threshold_row(image->pixels + y * kSide, block + (y % block_rows) * row, kSide);
