@@ -26,9 +26,49 @@ int64_t gray_bmp_file_size(int32_t width, int32_t height) {
 
 namespace {
 
+// The rows, bottom row of the picture first, in blocks as the loader reads
+// them. Returns true when the output took them all, or false after the one
+// message that says why not.
+bool write_gray_rows(OutputFile* file, const GrayImage* image) {
+  const int32_t width = image->width;
+  const int32_t height = image->height;
+  // The file-size check bounds row_bytes well below SIZE_MAX (a width below
+  // 2^31 keeps it there with the slack), and a block holds at most 1 MiB or
+  // one row.
+  const size_t row_bytes = static_cast<size_t>(bmp_row_bytes(width, 8));
+  const size_t width_bytes = static_cast<size_t>(width);
+  const size_t rows_per_block =
+      static_cast<size_t>(gray_rows_per_block(static_cast<int64_t>(row_bytes), height));
+  uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block * row_bytes + kGrayBlockSlack, 1));
+  if (block == nullptr) {
+    printf("Error: Memory allocation failed\n");
+    return false;
+  }
+  // The first row written is the picture's bottom row.
+  uint8_t* stored =
+      gray_block_rows(block, image->pixels + static_cast<size_t>(height - 1) * width_bytes);
+  // Bottom row of the picture first; the pad bytes stay 0 from calloc. A
+  // short write leaves the file with what came before it, as row by row would.
+  bool ok = true;
+  int32_t y = height - 1;
+  while (y >= 0 && ok) {
+    size_t rows = 0;
+    for (; rows < rows_per_block && y >= 0; ++rows, --y) {
+      memcpy(stored + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
+             width_bytes);
+    }
+    if (!write_output(file, stored, rows * row_bytes)) {
+      printf("Error: Cannot write pixel data\n");
+      ok = false;
+    }
+  }
+  free(block);
+  return ok;
+}
+
 // Headers, palette and rows, each write checked. Returns true when the
 // output took every byte, or false after the one message naming the part
-// that failed. The rows go out in blocks, as the loader reads them.
+// that failed.
 bool write_gray_bmp(OutputFile* file, const GrayImage* image, int64_t file_size) {
   const int32_t width = image->width;
   const int32_t height = image->height;
@@ -70,39 +110,7 @@ bool write_gray_bmp(OutputFile* file, const GrayImage* image, int64_t file_size)
     printf("Error: Cannot write color table\n");
     return false;
   }
-
-  // The file-size check bounds row_bytes well below SIZE_MAX (a width below
-  // 2^31 keeps it there with the slack), and a block holds at most 1 MiB or
-  // one row.
-  const size_t row_bytes = static_cast<size_t>(bmp_row_bytes(width, 8));
-  const size_t width_bytes = static_cast<size_t>(width);
-  const size_t rows_per_block =
-      static_cast<size_t>(gray_rows_per_block(static_cast<int64_t>(row_bytes), height));
-  uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block * row_bytes + kGrayBlockSlack, 1));
-  if (block == nullptr) {
-    printf("Error: Memory allocation failed\n");
-    return false;
-  }
-  // The first row written is the picture's bottom row.
-  uint8_t* stored =
-      gray_block_rows(block, image->pixels + static_cast<size_t>(height - 1) * width_bytes);
-  // Bottom row of the picture first; the pad bytes stay 0 from calloc. A
-  // short write leaves the file with what came before it, as row by row would.
-  bool ok = true;
-  int32_t y = height - 1;
-  while (y >= 0 && ok) {
-    size_t rows = 0;
-    for (; rows < rows_per_block && y >= 0; ++rows, --y) {
-      memcpy(stored + rows * row_bytes, image->pixels + static_cast<size_t>(y) * width_bytes,
-             width_bytes);
-    }
-    if (!write_output(file, stored, rows * row_bytes)) {
-      printf("Error: Cannot write pixel data\n");
-      ok = false;
-    }
-  }
-  free(block);
-  return ok;
+  return write_gray_rows(file, image);
 }
 
 }  // namespace
