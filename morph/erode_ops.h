@@ -9,9 +9,8 @@
 // a struct of:
 //   kBytes, Bytes, Words  from ErodeVectors<16> or <32>: bytes a vector
 //                   holds, and the vectors of bytes and of plane words
-//   least(a, b)     the lesser of each pair of bytes: the set's instruction,
-//                   which GCC keeps in the order written (it regroups the
-//                   generic a < b ? a : b into a tree that takes a load more)
+//   least(a, b)     the lesser of each pair of bytes, by the set's own
+//                   instruction (GCC regroups a < b ? a : b, costing a load)
 //   any(w)          whether any bit of w is set
 //   bits64(flags)   the word whose bit i is bit 7 of byte i of the 64 bytes
 //                   of flags[0 .. 64 / kBytes) (each byte 0 or 0xFF)
@@ -19,11 +18,9 @@
 //   kNarrowErodeRow the erode_row for rows under kBytes + 2 pixels
 // and, for threshold_row_with:
 //   threshold(bgr, skip)  kBytes pixels from bgr as 255 or 0; may read the
-//                   skip bytes before bgr (0 for a row's first group, 4 for
-//                   the later ones) and, for the first group, up to
-//                   3 x kThresholdMinWidth bytes from bgr; never past the row
-//   kThresholdMinWidth, kNarrowThreshold: the narrowest row for it, and the
-//                   threshold_row for narrower ones
+//                   skip bytes before bgr (0 for a row's first group, else 4),
+//                   and 3 x kThresholdMinWidth bytes from bgr for the first
+//   kThresholdMinWidth, kNarrowThreshold: its narrowest row; the threshold_row for narrower
 #ifndef VORLIN_MORPH_ERODE_OPS_H
 #define VORLIN_MORPH_ERODE_OPS_H
 
@@ -52,23 +49,21 @@ constexpr int kLeastWhiteSum = static_cast<int>(3 * (kWhiteAverage + 1));
 // hardware's own prefetch does not look across the rows' page boundaries.
 constexpr size_t kPrefetchAhead = 1024;
 
+// Vector loads and stores anywhere, and at whole-vector alignment.
 template <class V>
 inline V load(const void* p) {
   V v;
   memcpy(&v, p, sizeof v);
   return v;
 }
-
-template <class V>
-inline V load_aligned(const void* p) {
-  return *static_cast<const V*>(p);
-}
-
 template <class V>
 inline void store(void* p, V v) {
   memcpy(p, &v, sizeof v);
 }
-
+template <class V>
+inline V load_aligned(const void* p) {
+  return *static_cast<const V*>(p);
+}
 template <class V>
 inline void store_aligned(void* p, V v) {
   *static_cast<V*>(p) = v;

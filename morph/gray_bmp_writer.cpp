@@ -30,13 +30,12 @@ namespace {
 // them. Returns true when the output took them all, or false after the one
 // message that says why not.
 bool write_gray_rows(OutputFile* file, const GrayImage* image) {
-  const int32_t width = image->width;
   const int32_t height = image->height;
   // The file-size check bounds row_bytes well below SIZE_MAX (a width below
   // 2^31 keeps it there with the slack), and a block holds at most 1 MiB or
   // one row.
-  const size_t row_bytes = static_cast<size_t>(bmp_row_bytes(width, 8));
-  const size_t width_bytes = static_cast<size_t>(width);
+  const size_t row_bytes = static_cast<size_t>(bmp_row_bytes(image->width, 8));
+  const size_t width_bytes = static_cast<size_t>(image->width);
   const size_t rows_per_block =
       static_cast<size_t>(gray_rows_per_block(static_cast<int64_t>(row_bytes), height));
   uint8_t* block = static_cast<uint8_t*>(calloc(rows_per_block * row_bytes + kGrayBlockSlack, 1));
