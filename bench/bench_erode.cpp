@@ -17,7 +17,7 @@
 #include "erode_pictures.h"
 
 GrayImage* make_random_binary(int32_t width, int32_t height) {
-  GrayImage* image = create_gray_image(width, height);
+  GrayImage* image = new_gray_image(width, height);
   size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
   fill_random(image->pixels, size, 5);
   for (size_t i = 0; i < size; ++i) {
@@ -27,7 +27,7 @@ GrayImage* make_random_binary(int32_t width, int32_t height) {
 }
 
 GrayImage* make_blocks(int32_t width, int32_t height) {
-  GrayImage* image = create_gray_image(width, height);
+  GrayImage* image = new_gray_image(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
       // 400-pixel squares on a 480-pixel grid, 40 pixels of black around each.
@@ -68,7 +68,7 @@ void copy_pixels(GrayImage* to, const GrayImage* from) {
 // not timed); the heap is its scratch.
 void run_passes(benchmark::State& state, ErodeCase c, const ErodeKernelSet* set) {
   GrayImage* source = picture_for(c);
-  GrayImage* image = create_gray_image(kSide, kSide);
+  GrayImage* image = new_gray_image(kSide, kSide);
   copy_pixels(image, source);
   heap_reset_peak();
   erode_passes_with(image, c.passes, *set, c.passes, nullptr, nullptr);
@@ -116,6 +116,20 @@ void run_opencv(benchmark::State& state, ErodeCase c) {
   report_heap(state, -1);
 }
 
+// One pass of erode_once with the given kernels: their erode_row over the
+// picture, into a new image each time.
+void run_once(benchmark::State& state, ErodeCase c, const ErodeKernelSet* set) {
+  GrayImage* source = picture_for(c);
+  for (auto _ : state) {
+    GrayImage* result = erode_once_with(source, *set);
+    benchmark::DoNotOptimize(result->pixels);
+    free_gray_image(result);
+  }
+  free_gray_image(source);
+  state.SetLabel(set->name);
+  report_heap(state, -1);
+}
+
 // One copy of the image, whatever the passes: the least a pass over it costs.
 void run_memcpy(benchmark::State& state, ErodeCase /*c*/) {
   run_memcpy_of(state, static_cast<size_t>(kSide) * kSide);
@@ -129,7 +143,7 @@ void run_threshold(benchmark::State& state, const ErodeKernelSet* set) {
   const size_t block_rows = (size_t{1} << 20) / row;
   uint8_t* block = static_cast<uint8_t*>(malloc(block_rows * row));
   fill_random(block, block_rows * row, 6);
-  GrayImage* image = create_gray_image(kSide, kSide);
+  GrayImage* image = new_gray_image(kSide, kSide);
   for (auto _ : state) {
     for (size_t y = 0; y < static_cast<size_t>(kSide); ++y) {
       set->threshold_row(image->pixels + y * kSide, block + (y % block_rows) * row, kSide);
@@ -175,6 +189,16 @@ void register_erode_benchmarks() {
     add_benchmark("erode", which, "chained", run_chained, c, erode_once)
         ->Iterations(c.passes > 1 ? 3 : 50);
     if (c.passes == 1) {  // a hundred reference passes would take most of the run
+      // erode_once's row on each set that has its own (the last to hold it).
+      for (size_t s = 0; s < kErodeKernelSetCount; ++s) {
+        const ErodeKernelSet* set = &kErodeKernelSets[s];
+        bool later = false;
+        for (size_t t = s + 1; t < kErodeKernelSetCount; ++t)
+          later = later || kErodeKernelSets[t].erode_row == set->erode_row;
+        if (set->available() && !later)
+          add_benchmark("erode", which, (std::string("once-") + set->name).c_str(), run_once, c,
+                        set);
+      }
       add_benchmark("erode", which, "reference", run_chained, c, erode_once_reference)
           ->Iterations(5);
     }

@@ -26,6 +26,7 @@
 #include "bmp_io.h"
 #include "erode.h"
 #include "erode_pictures.h"
+#include "gray_bmp_loader.h"
 #include "gray_bmp_writer.h"
 #include "resample_fast.h"
 #include "resample_kernels.h"
@@ -327,9 +328,9 @@ void run_erode_plain(benchmark::State& state, ErodeExport e) {
 // The passes in place on a fresh copy of the loaded image (the copy not timed).
 void run_erode_kernel(benchmark::State& state, ErodeExport e) {
   int saved = quiet_stdout_begin();
-  GrayImage* source = load_gray_bmp(erode_input(e).c_str());
+  GrayImage* source = load_gray_bmp(erode_input(e).c_str(), best_erode_kernel_set());
   quiet_stdout_end(saved);
-  GrayImage* image = create_gray_image(source->width, source->height);
+  GrayImage* image = new_gray_image(source->width, source->height);
   const size_t size = static_cast<size_t>(source->width) * static_cast<size_t>(source->height);
   for (auto _ : state) {
     state.PauseTiming();

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++fuzz_skipped_inputs;
     return 0;
   }
-  GrayImage* image = load_gray_bmp(fuzz_input_path(data, size));
+  GrayImage* image = load_gray_bmp(fuzz_input_path(data, size), best_erode_kernel_set());
   FUZZ_CHECK((image != nullptr) == claim.loads);
   if (image == nullptr) return 0;
 

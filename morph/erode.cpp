@@ -19,7 +19,7 @@ GrayImage* erode_once(const GrayImage* source) {
 
 GrayImage* erode_once_with(const GrayImage* source, const ErodeKernelSet& kernels) {
   // Every result byte is written below; a zero fill first would only cost time.
-  GrayImage* result = create_gray_image_unfilled(source->width, source->height);
+  GrayImage* result = new_gray_image_unfilled(source->width, source->height);
   if (result == nullptr) {
     return nullptr;
   }
@@ -40,11 +40,11 @@ GrayImage* erode_once_with(const GrayImage* source, const ErodeKernelSet& kernel
 }
 
 GrayImage* erode_once_reference(const GrayImage* source) {
-  GrayImage* result = create_gray_image(source->width, source->height);
+  GrayImage* result = new_gray_image(source->width, source->height);
   if (result == nullptr) {
     return nullptr;
   }
-  // create_gray_image has checked that this product fits.
+  // new_gray_image has checked that this product fits.
   size_t size = static_cast<size_t>(static_cast<int64_t>(source->width) * source->height);
   memcpy(result->pixels, source->pixels, size);
 

@@ -11,7 +11,8 @@
 // neighbours is exactly 0; every decision is taken on the source, which is
 // left untouched. The outermost rows and columns are copied unchanged, so an
 // image under 3 rows or columns comes back as a plain copy. Prints nothing.
-// Each result row is made in one sweep over three source rows.
+// Each result row is made in one sweep over three source rows. With the
+// best kernel set; the export passes the one it chose to erode_once_with.
 GrayImage* erode_once(const GrayImage* source);
 
 // erode_once with the given kernels, which must be available.
@@ -28,16 +29,16 @@ typedef void (*ErodePassDone)(int32_t pass, void* context);
 // would leave it. pass_done (may be null) is called for pass 1, 2, ...
 // passes in order, each once that pass has been applied to the whole image;
 // several may come at once, and all that remain once a pass changes nothing.
-// Returns 1, or 0 without touching the image or calling pass_done when the
-// scratch (bit planes of a band of rows: at most 2 MiB, or about 4 bytes a
-// pixel of one row for rows over 550,000 pixels wide) cannot be allocated.
-// Prints nothing.
-int erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context);
+// Returns true, or false without touching the image or calling pass_done
+// when the scratch (bit planes of a band of rows: at most 2 MiB, or about 4
+// bytes a pixel of one row for rows over 550,000 pixels wide) cannot be
+// allocated. Prints nothing. With the best kernel set, as erode_once.
+bool erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context);
 
 // erode_passes with the given kernels (available), running at most
 // max_levels passes (at least 1) per sweep over the image; erode_passes runs
 // as many as its scratch allows, all 100 for rows up to 50,176 pixels wide.
-int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
-                      int32_t max_levels, ErodePassDone pass_done, void* context);
+bool erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
+                       int32_t max_levels, ErodePassDone pass_done, void* context);
 
 #endif  // VORLIN_MORPH_ERODE_H

@@ -1,6 +1,7 @@
 // The table of the erosion's kernel sets and the choice among them. The x86
-// sets are in the build only on x86 targets (VORLIN_KERNELS_SSE2); their
-// availability is asked of the CPU once.
+// sets are in the build only on x86 targets (VORLIN_KERNELS_SSE2), their
+// availability asked of the CPU once; NEON only on 64-bit ARM, where every
+// CPU has it.
 #include "erode_kernels.h"
 
 namespace {
@@ -26,9 +27,10 @@ bool has_avx2() {
 }
 
 bool has_avx512() {
-  static const bool supported =
-      has_avx2() && __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
-      __builtin_cpu_supports("avx512dq") != 0 && __builtin_cpu_supports("avx512vl") != 0;
+  static const bool supported = has_avx2() && __builtin_cpu_supports("avx512f") != 0 &&
+                                __builtin_cpu_supports("avx512bw") != 0 &&
+                                __builtin_cpu_supports("avx512dq") != 0 &&
+                                __builtin_cpu_supports("avx512vl") != 0;
   return supported;
 }
 #endif
@@ -48,6 +50,10 @@ const ErodeKernelSet kErodeKernelSets[] = {
      clear_eroded_sse2, threshold_row_ssse3},
     {ErodeKernelId::kSse2, "sse2", has_sse2, erode_row_sse2, pack_row_sse2, erode_bits_sse2,
      clear_eroded_sse2, threshold_row_portable},
+#endif
+#if defined(VORLIN_KERNELS_NEON)
+    {ErodeKernelId::kNeon, "neon", always, erode_row_neon, pack_row_neon, erode_bits_neon,
+     clear_eroded_neon, threshold_row_neon},
 #endif
     {ErodeKernelId::kPortable, "portable", always, erode_row_portable, pack_row_portable,
      erode_bits_portable, clear_eroded_portable, threshold_row_portable},

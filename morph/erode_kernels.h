@@ -19,7 +19,7 @@
 #include <cstdint>
 
 // Instruction sets a kernel set is built for.
-enum class ErodeKernelId : uint8_t { kPortable, kSse2, kSsse3, kAvx2, kAvx512 };
+enum class ErodeKernelId : uint8_t { kPortable, kSse2, kSsse3, kAvx2, kAvx512, kNeon };
 
 // A 24-bit pixel is white (255) when the integer average of its three bytes
 // is above this, else black (0). For the sums 0 to 765 of three bytes that
@@ -71,7 +71,7 @@ inline size_t finish_planes(uint64_t* black, uint64_t* erodable, size_t words, s
 
 struct ErodeKernelSet {
   ErodeKernelId id;
-  const char* name;     // "portable", "sse2", "ssse3", "avx2", "avx512": for tests, benchmarks
+  const char* name;     // "portable", "sse2", "ssse3", "avx2", "avx512", "neon"
   bool (*available)();  // this build and this CPU run it; cpuid is asked once
 
   // One interior row of erode_once (width >= 3): out from the source rows
@@ -142,6 +142,16 @@ ErodeSpan erode_bits_avx512(uint64_t* out, const uint64_t* above, const uint64_t
                             const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
 void clear_eroded_avx512(uint8_t* row, const uint64_t* black, const uint64_t* erodable,
                          size_t width);
+#endif
+
+#if defined(VORLIN_KERNELS_NEON)
+void erode_row_neon(uint8_t* out, const uint8_t* above, const uint8_t* row, const uint8_t* below,
+                    size_t width, size_t ahead);
+bool pack_row_neon(uint64_t* black, uint64_t* erodable, const uint8_t* row, size_t width);
+ErodeSpan erode_bits_neon(uint64_t* out, const uint64_t* above, const uint64_t* row,
+                          const uint64_t* below, const uint64_t* erodable, ErodeSpan blocks);
+void clear_eroded_neon(uint8_t* row, const uint64_t* black, const uint64_t* erodable, size_t width);
+void threshold_row_neon(uint8_t* out, const uint8_t* bgr, size_t width);
 #endif
 
 #endif  // VORLIN_MORPH_ERODE_KERNELS_H

@@ -204,19 +204,19 @@ bool sweep(Band& band, size_t levels, int32_t first_pass, ErodePassDone pass_don
 
 }  // namespace
 
-int erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context) {
+bool erode_passes(GrayImage* image, int32_t passes, ErodePassDone pass_done, void* context) {
   return erode_passes_with(image, passes, best_erode_kernel_set(), passes, pass_done, context);
 }
 
-int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
-                      int32_t max_levels, ErodePassDone pass_done, void* context) {
+bool erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& kernels,
+                       int32_t max_levels, ErodePassDone pass_done, void* context) {
   const uint64_t width = static_cast<uint64_t>(image->width);
   const uint64_t height = static_cast<uint64_t>(image->height);
-  if (passes < 1) return 1;
+  if (passes < 1) return true;
   if (width < 3 || height < 3) {
     // The border is all there is, and it never changes.
     for (int32_t k = 1; k <= passes && pass_done != nullptr; ++k) pass_done(k, context);
-    return 1;
+    return true;
   }
   // A row's plane words in whole blocks, and a block of zeros after each
   // plane (and before the first) for the words a pass reads past its ends.
@@ -234,9 +234,9 @@ int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& ke
   const uint64_t slots = levels + extra;
   const uint64_t bytes = kPlaneAlign + kErodeBlockWords * sizeof(uint64_t) + slots * slot_bytes;
   // width < 2^31 keeps this far from 64 bits; a 32-bit size_t may still not hold it.
-  if (bytes > SIZE_MAX) return 0;
+  if (bytes > SIZE_MAX) return false;
   void* scratch = calloc(static_cast<size_t>(bytes), 1);
-  if (scratch == nullptr) return 0;
+  if (scratch == nullptr) return false;
 
   const uintptr_t start = reinterpret_cast<uintptr_t>(scratch);
   uint64_t* planes =
@@ -266,5 +266,5 @@ int erode_passes_with(GrayImage* image, int32_t passes, const ErodeKernelSet& ke
   }
   for (int32_t k = done + 1; k <= passes && pass_done != nullptr; ++k) pass_done(k, context);
   free(scratch);
-  return 1;
+  return true;
 }

@@ -1,20 +1,16 @@
 // The SSSE3 kernel set's own kernel: the 24-bit threshold, 16 pixels at a
 // time. Its byte shuffle gathers the three bytes of each pixel, which plain
 // SSE2 cannot do at any useful speed; the set's erosion kernels are the SSE2
-// ones. The function carries its target, so no flags are needed for the file.
+// ones.
 #include <tmmintrin.h>
 
-#include "erode_kernels.h"
-
-#define VORLIN_SSSE3 __attribute__((target("ssse3")))
+#include "erode_ops.h"
 
 namespace {
 
-constexpr int kLeastWhiteSum = 3 * (kWhiteAverage + 1);
-
 // Four pixels of a 16-byte window, from byte skip on, each moved into a
 // 32-bit lane of its own with a zero fourth byte.
-VORLIN_SSSE3 inline __m128i pixel_lanes(char skip) {
+inline __m128i pixel_lanes(char skip) {
   const char z = static_cast<char>(0x80);  // a shuffle index that gives 0
   return _mm_setr_epi8(skip, skip + 1, skip + 2, z, skip + 3, skip + 4, skip + 5, z, skip + 6,
                        skip + 7, skip + 8, z, skip + 9, skip + 10, skip + 11, z);
@@ -22,7 +18,7 @@ VORLIN_SSSE3 inline __m128i pixel_lanes(char skip) {
 
 // The sums of the four pixels of the window at bytes, as 32-bit lanes:
 // byte pairs added to 16 bits (blue + green, red + 0), then those pairs.
-VORLIN_SSSE3 inline __m128i sums4(const uint8_t* bytes, __m128i lanes) {
+inline __m128i sums4(const uint8_t* bytes, __m128i lanes) {
   const __m128i pixels =
       _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), lanes);
   return _mm_madd_epi16(_mm_maddubs_epi16(pixels, _mm_set1_epi8(1)), _mm_set1_epi16(1));
@@ -30,7 +26,7 @@ VORLIN_SSSE3 inline __m128i sums4(const uint8_t* bytes, __m128i lanes) {
 
 // 16 pixels from bgr as 255 or 0; the windows of four pixels start skip
 // bytes before the pixels, which lanes skips again.
-VORLIN_SSSE3 inline __m128i threshold16(const uint8_t* bgr, __m128i lanes, size_t skip) {
+inline __m128i threshold16(const uint8_t* bgr, __m128i lanes, size_t skip) {
   const uint8_t* w = bgr - skip;
   const __m128i least = _mm_set1_epi16(kLeastWhiteSum - 1);
   // Sums of at most 765 keep their value when packed to 16 bits.
@@ -39,25 +35,18 @@ VORLIN_SSSE3 inline __m128i threshold16(const uint8_t* bgr, __m128i lanes, size_
   return _mm_packs_epi16(_mm_cmpgt_epi16(low, least), _mm_cmpgt_epi16(high, least));
 }
 
+// A window reads 16 bytes for its 12 pixel bytes: the first group takes the 4
+// past its pixels (52 bytes in all), every later one the 4 before them.
+struct Ssse3Ops : ErodeVectors<16> {
+  static constexpr size_t kThresholdMinWidth = 18;
+  static constexpr decltype(&threshold_row_portable) kNarrowThreshold = threshold_row_portable;
+  static Bytes threshold(const uint8_t* bgr, size_t skip) {
+    return (Bytes)threshold16(bgr, pixel_lanes(static_cast<char>(skip)), skip);
+  }
+};
+
 }  // namespace
 
-// A window reads 16 bytes for its 12: the first group of the row takes the
-// 4 past its pixels, every later one the 4 before them, so no read leaves
-// the row. The last group ends at the row's end and may redo pixels already
-// done, the same way (out is not the source).
-VORLIN_SSSE3 void threshold_row_ssse3(uint8_t* out, const uint8_t* bgr, size_t width) {
-  if (width < 18) {  // the first group reads 52 bytes
-    threshold_row_portable(out, bgr, width);
-    return;
-  }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), threshold16(bgr, pixel_lanes(0), 0));
-  const __m128i lanes = pixel_lanes(4);
-  size_t x = 16;
-  for (; x + 16 <= width; x += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), threshold16(bgr + 3 * x, lanes, 4));
-  }
-  if (x < width) {
-    x = width - 16;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), threshold16(bgr + 3 * x, lanes, 4));
-  }
+void threshold_row_ssse3(uint8_t* out, const uint8_t* bgr, size_t width) {
+  threshold_row_with<Ssse3Ops>(out, bgr, width);
 }

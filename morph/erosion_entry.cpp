@@ -42,7 +42,7 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
 
   printf("Loading: %s\n", input);
   InputOrigin origin = {input, {}};
-  GrayImage* current = load_gray_bmp(input, &origin.identity);
+  GrayImage* current = load_gray_bmp(input, kernels, &origin.identity);
   if (current == nullptr) {
     return VORLIN_ERODE_FAILED;
   }
@@ -51,7 +51,7 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   // All passes in place, in one image. Without the scratch for that, pass
   // after pass into a new image: each reads the previous result, and at
   // most two images are alive.
-  const int in_place =
+  const bool in_place =
       erode_passes_with(current, passes, kernels, passes, print_pass_done, nullptr);
   for (int32_t k = 1; !in_place && k <= passes; ++k) {
     GrayImage* next = erode_once_with(current, kernels);
@@ -66,7 +66,7 @@ int32_t erode_call(const wchar_t* input_path, const wchar_t* output_path, int32_
   }
 
   printf("Saving: %s\n", output);
-  int saved = save_gray_bmp(current, output, &origin);
+  bool saved = save_gray_bmp(current, output, &origin);
   free_gray_image(current);
   if (!saved) {
     return VORLIN_ERODE_FAILED;

@@ -8,23 +8,8 @@
 #include <cstring>
 
 #include "bmp_format.h"
-#include "erode_kernels.h"
 #include "file_io.h"
-
-int64_t gray_rows_per_block(int64_t row_size, int32_t height) {
-  const int64_t kBlock = int64_t{1} << 20;
-  int64_t rows = kBlock / row_size;
-  if (rows < 1) rows = 1;
-  return rows < height ? rows : height;
-}
-
-uint8_t* gray_block_rows(uint8_t* block, const uint8_t* partner) {
-  const uintptr_t half_page = 2048;
-  const uintptr_t shift =
-      (reinterpret_cast<uintptr_t>(partner) + half_page - reinterpret_cast<uintptr_t>(block)) %
-      kGrayBlockSlack;
-  return block + shift;
-}
+#include "gray_blocks.h"
 
 namespace {
 
@@ -34,79 +19,80 @@ struct GrayBmpLayout {
   int32_t height;
   int32_t bits_per_pixel;  // 8 or 24
   uint32_t pixel_data_offset;
-  int64_t row_size;  // bytes of one stored row, padding included
+  int64_t row_bytes;  // bytes of one stored row, padding included
 };
 
-// Reads both headers and checks them. Returns 1 with the layout filled in
-// and the loading line printed, or 0 after the one message that says why
+// Reads both headers and checks them. Returns true with the layout filled in
+// and the loading line printed, or false after the one message that says why
 // the file cannot be loaded.
-int read_gray_headers(FILE* file, GrayBmpLayout* layout) {
+bool read_gray_headers(FILE* file, GrayBmpLayout* layout) {
   uint8_t file_header[kFileHeaderSize];
   if (read_fully(file, file_header, sizeof file_header) != sizeof file_header) {
     printf("Error: Cannot read file header\n");
-    return 0;
+    return false;
   }
   if (le16(file_header + kOffSignature) != kBmpSignature) {
     printf("Error: Invalid BMP file (signature mismatch)\n");
-    return 0;
+    return false;
   }
   uint8_t info_header[kInfoHeaderSize];
   if (read_fully(file, info_header, sizeof info_header) != sizeof info_header) {
     printf("Error: Cannot read info header\n");
-    return 0;
+    return false;
   }
   // A shorter (OS/2-style) header would have its palette taken for the
   // fields read here.
   const uint32_t header_size = le32(info_header + kOffHeaderSize);
   if (header_size < kInfoHeaderSize) {
     printf("Error: Unsupported BMP header size: %u\n", static_cast<unsigned>(header_size));
-    return 0;
+    return false;
   }
   int32_t bits_per_pixel = le16(info_header + kOffBitsPerPixel);
   if (bits_per_pixel != 8 && bits_per_pixel != 24) {
     printf("Error: Only 8-bit (grayscale) and 24-bit (RGB) BMP supported\n");
-    return 0;
+    return false;
   }
   // Compressed pixel data would be taken for raw rows and give garbage.
   if (le32(info_header + kOffCompression) != 0) {
     printf("Error: Compressed BMPs are not supported\n");
-    return 0;
+    return false;
   }
   layout->width = le32s(info_header + kOffWidth);
   layout->height = le32s(info_header + kOffHeight);
   layout->bits_per_pixel = bits_per_pixel;
   layout->pixel_data_offset = le32(file_header + kOffPixelDataOffset);
-  layout->row_size = bmp_row_bytes(layout->width, static_cast<uint32_t>(bits_per_pixel));
+  layout->row_bytes = bmp_row_bytes(layout->width, static_cast<uint32_t>(bits_per_pixel));
   // The offset is shown as the signed 32-bit number it was always shown as.
   printf("Loading: width=%d, height=%d, bits=%d, offset=%d\n", layout->width, layout->height,
          bits_per_pixel, le32s(file_header + kOffPixelDataOffset));
-  return 1;
+  return true;
 }
 
 // Fills every row of the image from the file's pixel rows, which start at
 // the pixel data offset, bottom row of the picture first; 24-bit rows go
-// through the kernels' threshold. Returns 1, or 0 silently when the block
-// buffer cannot be allocated, or after naming the first row not read in
-// full. The block is released on every path.
-int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
-                   const ErodeKernelSet& kernels) {
+// through the kernels' threshold. Returns true, or false silently when the
+// block buffer cannot be allocated, or after naming the first row not read
+// in full. The block is released on every path.
+bool read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
+                    const ErodeKernelSet& kernels) {
   // An offset the stream cannot reach (beyond its end, or behind the
   // headers on a stream that cannot seek) shows up as the first row not read.
   int positioned = reach_offset(file, layout.pixel_data_offset, kHeadersSize);
-  const int64_t row_size = layout.row_size;
-  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", layout.bits_per_pixel, row_size);
+  printf("Processing: bits_per_pixel=%d, row_size=%" PRId64 "\n", layout.bits_per_pixel,
+         layout.row_bytes);
 
-  const int64_t rows_per_block = gray_rows_per_block(row_size, layout.height);
+  const int64_t rows_per_block = gray_rows_per_block(layout.row_bytes, layout.height);
   // At most 1 MiB or one row (under 2^33 bytes), plus the slack.
-  const uint64_t block_bytes = static_cast<uint64_t>(rows_per_block * row_size) + kGrayBlockSlack;
+  const uint64_t block_bytes =
+      static_cast<uint64_t>(rows_per_block * layout.row_bytes) + kGrayBlockSlack;
   uint8_t* block = nullptr;
   if (block_bytes <= SIZE_MAX) {
     block = static_cast<uint8_t*>(malloc(static_cast<size_t>(block_bytes)));
   }
   if (block == nullptr) {
-    return 0;
+    return false;
   }
-  const size_t row_bytes = static_cast<size_t>(row_size);
+  const size_t row_bytes = static_cast<size_t>(layout.row_bytes);
   const size_t width_bytes = static_cast<size_t>(layout.width);
   // The first row read is the picture's bottom row.
   uint8_t* rows =
@@ -114,7 +100,7 @@ int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
 
   // A block that comes up short names its first row not read in full, as
   // reading row by row would.
-  int complete = 1;
+  bool complete = true;
   int32_t n = layout.height - 1;
   while (n >= 0 && complete) {
     size_t wanted =
@@ -133,9 +119,10 @@ int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
       if (layout.bits_per_pixel == 24) {
         printf("Error: Cannot read 24-bit pixel row %d\n", n);
       } else {
-        printf("Error: Cannot read 8-bit pixel row %d (expected %" PRId64 " bytes)\n", n, row_size);
+        printf("Error: Cannot read 8-bit pixel row %d (expected %" PRId64 " bytes)\n", n,
+               layout.row_bytes);
       }
-      complete = 0;
+      complete = false;
     }
   }
   free(block);
@@ -144,17 +131,17 @@ int read_gray_rows(FILE* file, GrayImage* image, const GrayBmpLayout& layout,
 
 // Everything load_gray_bmp does between opening and closing the file: the
 // image, or null after one failure path releases it.
-GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
+GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout, const ErodeKernelSet& kernels) {
   GrayImage* image = nullptr;
-  int ok = read_gray_headers(file, layout);
+  bool ok = read_gray_headers(file, layout);
   if (ok) {
     // Sizes no image can have are refused here, silently. Every pixel is
     // written before the image is handed out, so it is not zero-filled first.
-    image = create_gray_image_unfilled(layout->width, layout->height);
+    image = new_gray_image_unfilled(layout->width, layout->height);
     ok = image != nullptr;
   }
   if (ok) {
-    ok = read_gray_rows(file, image, *layout, best_erode_kernel_set());
+    ok = read_gray_rows(file, image, *layout, kernels);
   }
   if (!ok) {
     free_gray_image(image);
@@ -165,18 +152,18 @@ GrayImage* read_gray_bmp(FILE* file, GrayBmpLayout* layout) {
 
 }  // namespace
 
-GrayImage* load_gray_bmp(const char* path, FileIdentity* identity) {
+GrayImage* load_gray_bmp(const char* path, const ErodeKernelSet& kernels, FileIdentity* identity) {
   FILE* file = open_for_reading(path, identity);
   if (file == nullptr) {
     printf("Error: Cannot open file '%s'\n", path);
     return nullptr;
   }
   GrayBmpLayout layout = {};
-  GrayImage* image = read_gray_bmp(file, &layout);
+  GrayImage* image = read_gray_bmp(file, &layout, kernels);
   fclose(file);
   if (image != nullptr) {
     printf("Successfully loaded BMP: %dx%d (row_size=%" PRId64 ", bits=%d)\n", layout.width,
-           layout.height, layout.row_size, layout.bits_per_pixel);
+           layout.height, layout.row_bytes, layout.bits_per_pixel);
   }
   return image;
 }

@@ -3,8 +3,9 @@
 #ifndef VORLIN_MORPH_GRAY_BMP_WRITER_H
 #define VORLIN_MORPH_GRAY_BMP_WRITER_H
 
-// The rows go out in the blocks the loader reads them in (gray_rows_per_block).
-#include "gray_bmp_loader.h"
+#include <cstdint>
+
+#include "gray_image.h"
 #include "output_file.h"
 
 // Size of the file save_gray_bmp writes for a width x height image (headers,
@@ -13,13 +14,13 @@
 int64_t gray_bmp_file_size(int32_t width, int32_t height);
 
 // Writes the image to path, picture's top row (image row 0) stored last.
-// Returns 1 when every byte reached the file, after printing the success
-// line; 0 after printing one message otherwise. An image too large for a
+// Returns true when every byte reached the file, after printing the success
+// line; false after printing one message otherwise. An image too large for a
 // BMP is refused before the file is opened; after a failed write the file
 // is left with whatever reached it. The image is not modified.
 // input is the file the image came from: when path names that same file, the
 // result replaces it only once complete, and a failed write leaves it as it
 // was (see open_output).
-int save_gray_bmp(const GrayImage* image, const char* path, const InputOrigin* input = nullptr);
+bool save_gray_bmp(const GrayImage* image, const char* path, const InputOrigin* input = nullptr);
 
 #endif  // VORLIN_MORPH_GRAY_BMP_WRITER_H

@@ -19,7 +19,7 @@ size_t offset_of(const GrayImage* image, int32_t x, int32_t y) {
 
 namespace {
 
-GrayImage* allocate_gray_image(int32_t width, int32_t height, bool zero_filled) {
+GrayImage* new_gray_image_with(int32_t width, int32_t height, bool zero_filled) {
   // Each sign on its own: a negative width times a negative height must not
   // pass as a positive size. Zero-sized images are refused too: there is
   // nothing to erode and nothing a BMP could show.
@@ -47,12 +47,12 @@ GrayImage* allocate_gray_image(int32_t width, int32_t height, bool zero_filled) 
 
 }  // namespace
 
-GrayImage* create_gray_image(int32_t width, int32_t height) {
-  return allocate_gray_image(width, height, true);
+GrayImage* new_gray_image(int32_t width, int32_t height) {
+  return new_gray_image_with(width, height, true);
 }
 
-GrayImage* create_gray_image_unfilled(int32_t width, int32_t height) {
-  return allocate_gray_image(width, height, false);
+GrayImage* new_gray_image_unfilled(int32_t width, int32_t height) {
+  return new_gray_image_with(width, height, false);
 }
 
 void free_gray_image(GrayImage* image) {

@@ -16,11 +16,11 @@ struct GrayImage {
 // and a pixel block too large for a 32-bit size field (kMaxField32), both
 // before allocating; null
 // also when an allocation fails. Prints nothing.
-GrayImage* create_gray_image(int32_t width, int32_t height);
+GrayImage* new_gray_image(int32_t width, int32_t height);
 
 // The same, with the pixel bytes left unset: for a caller that writes every
 // one of them (a zero fill would only be overwritten).
-GrayImage* create_gray_image_unfilled(int32_t width, int32_t height);
+GrayImage* new_gray_image_unfilled(int32_t width, int32_t height);
 
 // Releases the pixel block, then the record; nothing for null.
 void free_gray_image(GrayImage* image);

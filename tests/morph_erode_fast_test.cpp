@@ -18,7 +18,7 @@ namespace {
 // Pictures of four kinds: white with sparse black, even black and white,
 // black and white with values next to them (1, 254, 128), any byte at all.
 GrayImage* random_picture(std::mt19937& rng, int32_t width, int32_t height) {
-  GrayImage* image = create_gray_image(width, height);
+  GrayImage* image = new_gray_image(width, height);
   const uint8_t near[] = {1, 254, 128};
   int kind = static_cast<int>(rng() % 4);
   size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -139,7 +139,7 @@ TEST(ErodeFast, MatchesReferenceOnLargePictures) {
 // ------------------------------------------------ many passes in place
 
 GrayImage* copy_of(const GrayImage* image) {
-  GrayImage* copy = create_gray_image(image->width, image->height);
+  GrayImage* copy = new_gray_image(image->width, image->height);
   memcpy(copy->pixels, image->pixels,
          static_cast<size_t>(image->width) * static_cast<size_t>(image->height));
   return copy;
@@ -183,10 +183,10 @@ const int32_t kPassCounts[] = {1, 2, 3, 7, 64, 100};
       for (int32_t levels : {passes, 3}) {
         GrayImage* image = copy_of(source);
         std::vector<int32_t> reported;
-        int done = erode_passes_with(image, passes, set, levels, record_pass, &reported);
+        bool done = erode_passes_with(image, passes, set, levels, record_pass, &reported);
         ::testing::AssertionResult same = same_pixels(image, chain[static_cast<size_t>(passes)]);
         free_gray_image(image);
-        if (done != 1) same = ::testing::AssertionFailure() << "not done";
+        if (!done) same = ::testing::AssertionFailure() << "not done";
         if (same && reported != all)
           same = ::testing::AssertionFailure() << "passes reported out of turn";
         if (!same) {
@@ -225,7 +225,7 @@ TEST(ErodePasses, MatchChainedReferencePassesAtEveryNarrowSize) {
   // the next, leftwards and rightwards, with no change above or below there.
   for (int32_t dot : {560, 1000}) {
     for (int32_t height : {3, 5}) {
-      GrayImage* source = create_gray_image(1100, height);
+      GrayImage* source = new_gray_image(1100, height);
       memset(source->pixels, 255, static_cast<size_t>(1100 * height));
       set_gray(source, dot, height / 2, 0);
       std::vector<GrayImage*> chain = reference_chain(source, 100);
@@ -246,7 +246,7 @@ TEST(ErodePasses, MatchChainedReferencePassesOnLargePictures) {
   const int32_t width = 1400, height = 600;
 #endif
   std::mt19937 rng(13);
-  GrayImage* blocks = create_gray_image(width, height);
+  GrayImage* blocks = new_gray_image(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
       const bool white = x % 260 >= 20 && x % 260 < 250 && y % 270 >= 15 && y % 270 < 262;
@@ -257,7 +257,7 @@ TEST(ErodePasses, MatchChainedReferencePassesOnLargePictures) {
       set_gray(blocks, x, y, value);
     }
   }
-  GrayImage* random = create_gray_image(width, height);
+  GrayImage* random = new_gray_image(width, height);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) set_gray(random, x, y, rng() % 2 == 0 ? 0 : 255);
   }
@@ -284,7 +284,7 @@ TEST(ErodePasses, WidePicturesTakeSeveralSweeps) {
     for (uint32_t i = 0; i < count / 64; ++i) source->pixels[rng() % count] = 0;
     GrayImage* image = copy_of(source);
     std::vector<int32_t> reported;
-    ASSERT_EQ(erode_passes(image, 100, record_pass, &reported), 1);
+    ASSERT_TRUE(erode_passes(image, 100, record_pass, &reported));
     GrayImage* chained = copy_of(source);
     for (int k = 0; k < 100; ++k) {
       GrayImage* next = erode_once(chained);
@@ -295,7 +295,7 @@ TEST(ErodePasses, WidePicturesTakeSeveralSweeps) {
     EXPECT_EQ(reported.size(), 100u);
     // Nobody to tell: the same image.
     memcpy(image->pixels, source->pixels, count);
-    ASSERT_EQ(erode_passes(image, 100, nullptr, nullptr), 1);
+    ASSERT_TRUE(erode_passes(image, 100, nullptr, nullptr));
     EXPECT_TRUE(same_pixels(image, chained)) << size[0] << "x" << size[1] << ", no callback";
     free_gray_image(chained);
     free_gray_image(image);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bmp_format.h"
+#include "gray_blocks.h"
 #include "gray_bmp_loader.h"
 #include "gray_bmp_writer.h"
 #include "test_support.h"
@@ -18,9 +19,9 @@ struct LoadResult {
   std::string err;
 };
 
-LoadResult load(const std::string& path) {
+LoadResult load(const std::string& path, const ErodeKernelSet& kernels = best_erode_kernel_set()) {
   begin_capture();
-  GrayImage* image = load_gray_bmp(path.c_str());
+  GrayImage* image = load_gray_bmp(path.c_str(), kernels);
   Captured captured = end_capture();
   return {image, captured.out, captured.err};
 }
@@ -42,9 +43,9 @@ std::string loading_line(int32_t width, int32_t height, int bits, uint32_t offse
          ", bits=" + std::to_string(bits) + ", offset=" + std::to_string(offset) + "\n";
 }
 
-std::string processing_line(int bits, int row_size) {
+std::string processing_line(int bits, int row_bytes) {
   return "Processing: bits_per_pixel=" + std::to_string(bits) +
-         ", row_size=" + std::to_string(row_size) + "\n";
+         ", row_size=" + std::to_string(row_bytes) + "\n";
 }
 
 class GrayLoader : public ::testing::Test {
@@ -80,7 +81,8 @@ TEST_F(GrayLoader, RejectsWithOneMessageBeforeAnythingIsPrinted) {
       {"MB, short", Bytes(2, 'M'), "Error: Cannot read file header\n"},
       {"14 bytes", Bytes(valid.begin(), valid.begin() + 14), "Error: Cannot read info header\n"},
       {"53 bytes", Bytes(valid.begin(), valid.begin() + 53), "Error: Cannot read info header\n"},
-      {"12-byte header", build_bmp(os2, {}, Bytes(8, 0)), "Error: Unsupported BMP header size: 12\n"},
+      {"12-byte header", build_bmp(os2, {}, Bytes(8, 0)),
+       "Error: Unsupported BMP header size: 12\n"},
       {"header size before depth", build_bmp(short_and_16, {}, Bytes(8, 0)),
        "Error: Unsupported BMP header size: 16\n"},
       {"1-bit", build_bmp(fields(2, 2, 1), {}, Bytes(8, 0)), depth},
@@ -130,22 +132,56 @@ TEST_F(GrayLoader, ThresholdsTheAverageOfTheThreeBytes) {
       {255, 0, 130, 0},                                            // 385
       {0, 0, 0, 0},         {255, 255, 255, 255}, {0, 0, 255, 0},  // 85
   };
-  const int32_t width = sizeof cases / sizeof cases[0];
-  Bytes row;
-  for (const Case& c : cases) {
-    // Byte by byte: GCC 12 on s390x warns (wrongly) about an initializer-list
-    // insert.
-    row.push_back(c.b);
-    row.push_back(c.g);
-    row.push_back(c.r);
+  // The cases over and over, to past a few vector groups of every set's
+  // threshold, each row one pixel shorter than the one above it.
+  const int32_t count = sizeof cases / sizeof cases[0];
+  const int32_t width = 7 * count, height = 3;
+  Bytes rows;
+  for (int32_t s = 0; s < height; ++s) {
+    const int32_t used = width - (height - 1 - s);  // stored row s is picture row height-1-s
+    for (int32_t x = 0; x < width; ++x) {
+      const Case& c = cases[x % count];
+      const bool inside = x < used;
+      // Byte by byte: GCC 12 on s390x warns (wrongly) about an
+      // initializer-list insert.
+      rows.push_back(inside ? c.b : 0);
+      rows.push_back(inside ? c.g : 0);
+      rows.push_back(inside ? c.r : 0);
+    }
+    rows.resize(static_cast<size_t>(s + 1) * test_row_size(width, 24), 0);
   }
-  row.resize(test_row_size(width, 24), 0);
-  write_file(path, build_bmp(fields(width, 1, 24), {}, row));
-  LoadResult r = load(path);
+  write_file(path, build_bmp(fields(width, height, 24), {}, rows));
+  // Each set the CPU runs, given to the loader: its threshold makes the image.
+  for (size_t k = 0; k < kErodeKernelSetCount; ++k) {
+    const ErodeKernelSet& set = kErodeKernelSets[k];
+    if (!set.available()) continue;
+    LoadResult r = load(path, set);
+    ASSERT_NE(r.image, nullptr) << set.name;
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t want = x < width - y ? cases[x % count].expected : 0;
+        ASSERT_EQ(gray_at(r.image, x, y), want) << set.name << " pixel " << x << " row " << y;
+      }
+    }
+    free_gray_image(r.image);
+  }
+}
+
+// The loader thresholds through the set it is given, one call a row, and
+// through no other.
+TEST_F(GrayLoader, ThresholdsThroughTheKernelsItIsGiven) {
+  static int rows_seen;
+  ErodeKernelSet marking = kErodeKernelSets[kErodeKernelSetCount - 1];
+  marking.threshold_row = [](uint8_t* out, const uint8_t* /*bgr*/, size_t width) {
+    ++rows_seen;
+    for (size_t x = 0; x < width; ++x) out[x] = 7;
+  };
+  write_file(path, build_bmp(fields(5, 4, 24), {}, Bytes(4 * test_row_size(5, 24), 200)));
+  rows_seen = 0;
+  LoadResult r = load(path, marking);
   ASSERT_NE(r.image, nullptr);
-  for (int32_t x = 0; x < width; ++x) {
-    EXPECT_EQ(gray_at(r.image, x, 0), cases[x].expected) << "pixel " << x;
-  }
+  EXPECT_EQ(rows_seen, 4);
+  EXPECT_EQ(pixels_of(r.image), Bytes(20, 7));
   free_gray_image(r.image);
 }
 
@@ -153,7 +189,7 @@ TEST_F(GrayLoader, RowSizesOrientationAndMessages) {
   struct Case {
     int32_t width, height;
     uint16_t bits;
-    int row_size;
+    int row_bytes;
     size_t gap;
   };
   const Case cases[] = {{1, 3, 24, 4, 0}, {2, 2, 24, 8, 0}, {4, 2, 24, 12, 5}, {5, 3, 8, 8, 0},
@@ -163,7 +199,7 @@ TEST_F(GrayLoader, RowSizesOrientationAndMessages) {
     // misplaced row or a wrong row size shows in the pixels.
     Bytes pixels;
     for (int32_t s = 0; s < c.height; ++s) {
-      Bytes stored(static_cast<size_t>(c.row_size), static_cast<uint8_t>(s + 1));
+      Bytes stored(static_cast<size_t>(c.row_bytes), static_cast<uint8_t>(s + 1));
       if (c.bits == 24) {
         std::fill(stored.begin(), stored.end(), s % 2 == 0 ? 200 : 10);
       }
@@ -177,8 +213,8 @@ TEST_F(GrayLoader, RowSizesOrientationAndMessages) {
     ASSERT_NE(r.image, nullptr) << c.width << "x" << c.height << "/" << c.bits;
     std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
     EXPECT_EQ(r.out, loading_line(c.width, c.height, c.bits, get_le32(bmp, 10)) +
-                         processing_line(c.bits, c.row_size) + "Successfully loaded BMP: " + size +
-                         " (row_size=" + std::to_string(c.row_size) +
+                         processing_line(c.bits, c.row_bytes) + "Successfully loaded BMP: " + size +
+                         " (row_size=" + std::to_string(c.row_bytes) +
                          ", bits=" + std::to_string(c.bits) + ")\n");
     EXPECT_EQ(r.image->width, c.width);
     EXPECT_EQ(r.image->height, c.height);
@@ -324,9 +360,9 @@ TEST_F(GrayLoader, LargePicturesCrossReadAndWriteBlocksRowForRow) {
     if (c.bits == 8) {
       std::string copy = dir + "/copy.bmp";
       begin_capture();
-      int saved = save_gray_bmp(r.image, copy.c_str());
+      bool saved = save_gray_bmp(r.image, copy.c_str());
       end_capture();
-      EXPECT_EQ(saved, 1);
+      EXPECT_TRUE(saved);
       Bytes written = read_file(copy);
       ASSERT_EQ(written.size(), bmp.size());
       EXPECT_TRUE(std::equal(written.end() - static_cast<std::ptrdiff_t>(pixels.size()),

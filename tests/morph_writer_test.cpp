@@ -11,13 +11,13 @@
 namespace {
 
 struct SaveResult {
-  int ok;
+  bool ok;
   std::string out;
 };
 
 SaveResult save(const GrayImage* image, const std::string& path) {
   begin_capture();
-  int ok = save_gray_bmp(image, path.c_str());
+  bool ok = save_gray_bmp(image, path.c_str());
   Captured captured = end_capture();
   EXPECT_EQ(captured.err, "");
   return {ok, captured.out};
@@ -32,11 +32,11 @@ class GrayWriter : public ::testing::Test {
 TEST_F(GrayWriter, WritesHeadersPaletteAndPaddedRowsBottomUp) {
   struct Case {
     int32_t width, height;
-    uint32_t row_size;
+    uint32_t row_bytes;
   };
   const Case cases[] = {{5, 2, 8}, {4, 3, 4}, {1, 1, 4}, {7, 1, 8}, {6, 5, 8}, {8, 2, 8}};
   for (const Case& c : cases) {
-    GrayImage* image = create_gray_image(c.width, c.height);
+    GrayImage* image = new_gray_image(c.width, c.height);
     for (int32_t y = 0; y < c.height; ++y) {
       for (int32_t x = 0; x < c.width; ++x) {
         set_gray(image, x, y, 16 * y + x + 1);
@@ -46,30 +46,43 @@ TEST_F(GrayWriter, WritesHeadersPaletteAndPaddedRowsBottomUp) {
     std::string name = std::to_string(c.width) + "x" + std::to_string(c.height);
     EXPECT_EQ(r.ok, 1) << name;
     EXPECT_EQ(r.out, "Successfully saved BMP: " + path + " (" + name +
-                         ", row_size=" + std::to_string(c.row_size) + ")\n");
+                         ", row_size=" + std::to_string(c.row_bytes) + ")\n");
     Bytes file = read_file(path);
-    uint32_t image_size = c.row_size * static_cast<uint32_t>(c.height);
+    uint32_t image_size = c.row_bytes * static_cast<uint32_t>(c.height);
     ASSERT_EQ(file.size(), image_size + 1078u) << name;
-    const uint32_t header[][3] = {  // offset, size, value
-        {0, 2, 0x4D42}, {2, 4, image_size + 1078}, {6, 2, 0}, {8, 2, 0}, {10, 4, 1078},
-        {14, 4, 40}, {18, 4, static_cast<uint32_t>(c.width)},
-        {22, 4, static_cast<uint32_t>(c.height)}, {26, 2, 1}, {28, 2, 8}, {30, 4, 0},
-        {34, 4, image_size}, {38, 4, 2835}, {42, 4, 2835}, {46, 4, 256}, {50, 4, 0}};
+    const uint32_t header[][3] = {// offset, size, value
+                                  {0, 2, 0x4D42},
+                                  {2, 4, image_size + 1078},
+                                  {6, 2, 0},
+                                  {8, 2, 0},
+                                  {10, 4, 1078},
+                                  {14, 4, 40},
+                                  {18, 4, static_cast<uint32_t>(c.width)},
+                                  {22, 4, static_cast<uint32_t>(c.height)},
+                                  {26, 2, 1},
+                                  {28, 2, 8},
+                                  {30, 4, 0},
+                                  {34, 4, image_size},
+                                  {38, 4, 2835},
+                                  {42, 4, 2835},
+                                  {46, 4, 256},
+                                  {50, 4, 0}};
     for (const auto& h : header) {
       uint32_t got = h[1] == 2 ? get_le16(file, h[0]) : get_le32(file, h[0]);
       EXPECT_EQ(got, h[2]) << name << " offset " << h[0];
     }
     for (uint32_t i = 0; i < 256; ++i) {
-      ASSERT_EQ(Bytes(file.begin() + 54 + 4 * i, file.begin() + 58 + 4 * i),
-                (Bytes{static_cast<uint8_t>(i), static_cast<uint8_t>(i),
-                       static_cast<uint8_t>(i), 0}))
+      ASSERT_EQ(
+          Bytes(file.begin() + 54 + 4 * i, file.begin() + 58 + 4 * i),
+          (Bytes{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0}))
           << "palette entry " << i;
     }
     for (int32_t s = 0; s < c.height; ++s) {
       int32_t y = c.height - 1 - s;  // the first stored row is the bottom one
-      for (uint32_t i = 0; i < c.row_size; ++i) {
-        uint8_t want = i < static_cast<uint32_t>(c.width) ? static_cast<uint8_t>(16 * y + i + 1) : 0;
-        ASSERT_EQ(file[1078 + s * c.row_size + i], want) << name << " stored row " << s;
+      for (uint32_t i = 0; i < c.row_bytes; ++i) {
+        uint8_t want =
+            i < static_cast<uint32_t>(c.width) ? static_cast<uint8_t>(16 * y + i + 1) : 0;
+        ASSERT_EQ(file[1078 + s * c.row_bytes + i], want) << name << " stored row " << s;
       }
     }
     free_gray_image(image);
@@ -109,7 +122,7 @@ TEST_F(GrayWriter, ReportsFilesThatCannotBeCreatedOrWritten) {
       {"/dev/full", 300, 300, "Error: Cannot write pixel data\n"},
   };
   for (const Case& c : cases) {
-    GrayImage* image = create_gray_image(c.width, c.height);
+    GrayImage* image = new_gray_image(c.width, c.height);
     SaveResult r = save(image, c.path);
     EXPECT_EQ(r.ok, 0) << c.path;
     EXPECT_EQ(r.out, c.expected) << c.path;
