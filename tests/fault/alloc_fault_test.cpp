@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "alloc_interposer.h"
+#include "export_calls.h"
 #include "gray_bmp_writer.h"
 #include "raster_image.h"
 #include "test_support.h"
@@ -158,6 +159,12 @@ class AllocFault : public ::testing::Test {
   }
 };
 
+// The resizer's and the erosion's sweeps by each kernel set this CPU has,
+// called in-process (a loaded module's blocks would not be told from the C
+// library's): the same allocations, in the same order, with every set.
+class ScaleAllocFault : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {};
+class MorphAllocFault : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {};
+
 bool failed_module(const FaultRun& log, int ordinal) {
   return fault_failed(log, AllocOrigin::kModule, ordinal);
 }
@@ -200,7 +207,7 @@ Expected resize_model(const FaultRun& log, const Outcome& clean, bool palette,
   return {999, clean.out, "", true, 0};
 }
 
-TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
+TEST_P(ScaleAllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
   struct Input {
     uint16_t bits;
     uint32_t colors_used;
@@ -219,7 +226,7 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
                                 random_bytes(test_row_size(5, in.bits) * 3, in.bits)));
     SCOPED_TRACE("depth " + std::to_string(in.bits) + ", colours used " +
                  std::to_string(in.colors_used));
-    points += exercise([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); },
+    points += exercise([&] { return run_resize(GetParam(), wide_input.c_str(), wide_output.c_str(), 7, 2); },
                        [&](const FaultRun& log, const Outcome& clean) {
                          return resize_model(log, clean, palette, input, output);
                        });
@@ -234,7 +241,7 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
 // block of the call together stays within 1.5 MiB for a source of any
 // height, also one whose headers claim rows the file does not have (whose
 // result is black, read from nothing).
-TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
+TEST_P(ScaleAllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
   struct Row {
     const char* name;
     int32_t width, height, new_width, new_height;
@@ -266,8 +273,8 @@ TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
     FaultRun log;
     Outcome got = run(FailMode::kNone, 0,
                       [&] {
-                        return BMPResizers(wide_input.c_str(), wide_output.c_str(), row.new_width,
-                                           row.new_height);
+                        return run_resize(GetParam(), wide_input.c_str(), wide_output.c_str(),
+                                          row.new_width, row.new_height);
                       },
                       &log);
     ASSERT_EQ(got.status, VORLIN_RESIZE_OK) << got.err;
@@ -365,7 +372,7 @@ Expected erode_model(const FaultRun& log, const Outcome& clean, int passes,
   return {999, clean.out, "", true, 0};
 }
 
-TEST_F(AllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
+TEST_P(MorphAllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
   struct Input {
     uint16_t bits;
     uint32_t colors_used;
@@ -385,7 +392,7 @@ TEST_F(AllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
     write_file(input, build_bmp(f, random_bytes(entries * 4, 7), pixels));
     SCOPED_TRACE("depth " + std::to_string(in.bits) + ", passes " + std::to_string(in.passes));
     points += exercise(
-        [&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), in.passes); },
+        [&] { return run_erode(GetParam(), wide_input.c_str(), wide_output.c_str(), in.passes); },
         [&](const FaultRun& log, const Outcome& clean) {
           return erode_model(log, clean, in.passes, input, output);
         });
@@ -473,7 +480,7 @@ struct CutCase {
   std::string message;  // {out} is the output path
 };
 
-class CutWrites : public AllocFault {
+class CutWrites : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {
  protected:
   // Runs the call with the file size limited; the outcome and whether every
   // block and stream went.
@@ -529,7 +536,10 @@ class CutWrites : public AllocFault {
   }
 };
 
-TEST_F(CutWrites, ResizerReportsAWriteCutShortAtEveryField) {
+class ScaleCutWrites : public CutWrites {};
+class MorphCutWrites : public CutWrites {};
+
+TEST_P(ScaleCutWrites, ResizerReportsAWriteCutShortAtEveryField) {
   // 8 bits with 16 colours, resized to 7 x 2: 54 header bytes, 64 palette
   // bytes, 16 pixel bytes.
   BmpFields f;
@@ -546,11 +556,12 @@ TEST_F(CutWrites, ResizerReportsAWriteCutShortAtEveryField) {
     cases.push_back({limit, VORLIN_RESIZE_SAVE_FAILED, failed});
   }
   cases.push_back({134, VORLIN_RESIZE_OK, "Saved: {out} (7x2, 8-bit)\n"});
-  check_cuts([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); }, cases,
+  check_cuts([&] { return run_resize(GetParam(), wide_input.c_str(), wide_output.c_str(), 7, 2); },
+             cases,
              134, false);
 }
 
-TEST_F(CutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
+TEST_P(MorphCutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
   struct Picture {
     int32_t width;
     int32_t height;
@@ -579,9 +590,19 @@ TEST_F(CutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
     f.bits_per_pixel = 24;
     write_file(input, build_bmp(f, {}, random_bytes(test_row_size(p.width, 24) *
                                                         static_cast<size_t>(p.height), 9)));
-    check_cuts([&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), 1); }, p.cases,
+    check_cuts([&] { return run_erode(GetParam(), wide_input.c_str(), wide_output.c_str(), 1); },
+               p.cases,
                static_cast<size_t>(gray_bmp_file_size(p.width, p.height)), true);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sets, ScaleAllocFault, ::testing::ValuesIn(resize_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, MorphAllocFault, ::testing::ValuesIn(erode_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, ScaleCutWrites, ::testing::ValuesIn(resize_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, MorphCutWrites, ::testing::ValuesIn(erode_routes(nullptr)),
+                         route_test_name);
 
 }  // namespace
