@@ -82,12 +82,17 @@ TEST_F(Probe, ReaderAssemblesEveryFieldLittleEndian) {
   f.reserved1 = 0x0605;
   f.reserved2 = 0x0807;
   f.pixel_data_offset = 0x0C0B0A09u;
-  f.header_size = 0x100F0E0Du;
+  f.header_size = 40;  // stored as 0x100F0E0D below: build_bmp would pad to that size
   f.width = -2;  // 0xFFFFFFFE
   f.height = INT32_MIN;
   f.planes = 0x1615;
   f.bits_per_pixel = 0xFF17;
-  write_header(f);
+  Bytes bytes = build_bmp(f, {}, {});
+  bytes[14] = 0x0D;
+  bytes[15] = 0x0E;
+  bytes[16] = 0x0F;
+  bytes[17] = 0x10;
+  write_file(path, bytes);
 
   BmpFileHeaderPart file_header = {};
   BmpInfoHeaderPart info_header = {};
