@@ -162,8 +162,11 @@ TEST_P(MorphBadInput, ErosionRefusesEveryOtherDepth) {
   write_file(input, picture(8, 2, 2));
   const std::wstring in = widen(input), out = widen(output);
   std::string want;
+  // A depth is refused before any kernel runs: the module route sweeps
+  // every one, a set route the first 65 and every 61st after them.
+  const uint32_t step = GetParam().module_path != nullptr ? 1 : 61;
   begin_capture();
-  for (uint32_t bits = 0; bits <= 0xFFFF; ++bits) {
+  for (uint32_t bits = 0; bits <= 0xFFFF; bits += bits < 64 ? 1 : step) {
     if (bits == 8 || bits == 24) continue;
     patch_file(input, 28, bits, 2);
     if (run_erode(GetParam(), in.c_str(), out.c_str(), 1) != 1) want += "status!";
