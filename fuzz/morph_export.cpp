@@ -1,11 +1,14 @@
-// BMPErosion end to end on any input file, with 1 to 4 passes taken from the
-// first reserved header field (ignored by the module). Status 999 exactly
+// BMPErosion end to end on any input file, by each kernel set in turn, with
+// 1 to 4 passes taken from the first reserved header field (ignored by the
+// module). Status 999 exactly
 // when the input loads, and then an 8-bit gray file of the picture's size in
 // which erosion only ever turned an interior 255 into 0, and did so wherever
 // the loaded picture had a 0 right next to it.
 #include <string>
+#include <utility>
 
 #include "bmp_claims.h"
+#include "erosion_entry.h"
 #include "fuzz_support.h"
 #include "vorlin/vorlin.h"
 
@@ -16,12 +19,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   int32_t passes = 1 + static_cast<int32_t>(fuzz_le16(data, size, 6) % 4);
+  // Every kernel set this CPU has runs the input; the first one's result is
+  // checked below, and each other must give its status and bytes.
   std::wstring input = fuzz_wide(fuzz_input_path(data, size));
-  std::wstring output = fuzz_wide(fuzz_output_path());
-  int32_t status = BMPErosion(input.c_str(), output.c_str(), passes);
+  int32_t status = 0;
+  std::string written;
+  const char* first = nullptr;
+  for (size_t k = 0; k < kErodeKernelSetCount; ++k) {
+    const ErodeKernelSet& set = kErodeKernelSets[k];
+    if (!set.available()) continue;
+    std::wstring output = fuzz_wide(fuzz_output_path());
+    const int32_t got = erode_with_kernels(input.c_str(), output.c_str(), passes, set);
+    std::string bytes = fuzz_read_output();
+    if (first == nullptr) {
+      first = set.name;
+      status = got;
+      written = std::move(bytes);
+    } else if (got != status || bytes != written) {
+      const std::string what =
+          std::string("kernel set ") + set.name + " gives the status and bytes of " + first;
+      fuzz_fail(what.c_str(), __FILE__, __LINE__);
+    }
+  }
   FUZZ_CHECK(status == (claim.loads ? VORLIN_ERODE_OK : VORLIN_ERODE_FAILED));
 
-  std::string written = fuzz_read_output();
   if (!claim.loads) {
     FUZZ_CHECK(written.empty());
     return 0;

@@ -1,18 +1,21 @@
-// BMPResizers end to end on any input file. The requested size comes from
-// the two reserved header fields (read and ignored by the resizer): mostly
-// -1 to 48 each way, sometimes a width or a height anywhere in the 32-bit
-// range with the other 1. The status is predicted from the size and the
-// header, and a written file must say what was asked for, carry the palette
-// and hold the pixels resample_image_reference computes from the file's.
-// Results above kResultCap bytes are skipped (refused ones cost nothing).
+// BMPResizers end to end on any input file, by each kernel set in turn. The
+// requested size comes from the two reserved header fields (read and ignored
+// by the resizer): mostly -1 to 48 each way, sometimes a width or a height
+// anywhere in the 32-bit range with the other 1. The status is predicted
+// from the size and the header, and a written file must say what was asked
+// for, carry the palette and hold the pixels resample_image_reference
+// computes from the file's. Results above kResultCap bytes are skipped
+// (refused ones cost nothing).
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "bmp_claims.h"
 #include "fuzz_support.h"
 #include "raster_image.h"
 #include "resample_reference.h"
+#include "resize_entry.h"
 #include "vorlin/vorlin.h"
 
 namespace {
@@ -80,10 +83,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++fuzz_skipped_inputs;
     return 0;
   }
+  // Every kernel set this CPU has runs the input; the first one's result is
+  // checked below, and each other must give its status and bytes.
   std::wstring input = fuzz_wide(fuzz_input_path(data, size));
-  std::wstring output = fuzz_wide(fuzz_output_path());
-  const int32_t status = BMPResizers(input.c_str(), output.c_str(), r.width, r.height);
-  const std::string written = fuzz_read_output();
+  int32_t status = 0;
+  std::string written;
+  const char* first = nullptr;
+  for (size_t k = 0; k < kResampleKernelSetCount; ++k) {
+    const ResampleKernelSet& set = kResampleKernelSets[k];
+    if (!set.available()) continue;
+    std::wstring output = fuzz_wide(fuzz_output_path());
+    const int32_t got = resize_with_kernels(input.c_str(), output.c_str(), r.width, r.height, set);
+    std::string bytes = fuzz_read_output();
+    if (first == nullptr) {
+      first = set.name;
+      status = got;
+      written = std::move(bytes);
+    } else if (got != status || bytes != written) {
+      const std::string what =
+          std::string("kernel set ") + set.name + " gives the status and bytes of " + first;
+      fuzz_fail(what.c_str(), __FILE__, __LINE__);
+    }
+  }
   const int32_t expected = !positive      ? VORLIN_RESIZE_BAD_SIZE
                            : !claim.loads ? VORLIN_RESIZE_LOAD_FAILED
                            : !fits        ? VORLIN_RESIZE_CREATE_FAILED

@@ -1,11 +1,13 @@
-// BMPErosion end to end, loaded with dlopen as a host loads it: status codes,
-// the whole text a call prints, and the bytes of the written file.
+// BMPErosion end to end, loaded with dlopen as a host loads it and with each
+// kernel set in turn: status codes, the whole text a call prints, and the
+// bytes of the written file.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "export_calls.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 
@@ -13,31 +15,18 @@ namespace {
 
 const char* const kBanner = "=== Bitmap Erosion Application (eVC 3.0 Safe) ===\n\n";
 
-VorlinErodeFn erode_fn() {
-  static VorlinErodeFn fn =
-      reinterpret_cast<VorlinErodeFn>(load_module_symbol(VORLINMORPH_PATH, "BMPErosion"));
-  return fn;
-}
-
-struct Call {
-  int32_t status;
-  Captured captured;
-};
-
-Call erode(const std::wstring* in, const std::wstring* out, int32_t passes) {
-  begin_capture();
-  int32_t status = erode_fn()(in != nullptr ? in->c_str() : nullptr,
-                              out != nullptr ? out->c_str() : nullptr, passes);
-  return {status, end_capture()};
-}
-
-Call erode(const std::string& in, const std::string& out, int32_t passes) {
-  std::wstring win = widen(in), wout = widen(out);
-  return erode(&win, &wout, passes);
-}
-
-class ErosionExport : public ::testing::Test {
+// Every case by every route: the module as a host loads it, and each
+// kernel set this CPU has.
+class ErosionExport : public ::testing::TestWithParam<ExportRoute> {
  protected:
+  ExportCall erode(const std::string& in, const std::string& out, int32_t passes) {
+    return call_erode(GetParam(), in, out, passes);
+  }
+  ExportCall erode(const std::wstring* in, const std::wstring* out, int32_t passes) {
+    return call_erode(GetParam(), in != nullptr ? in->c_str() : nullptr,
+                      out != nullptr ? out->c_str() : nullptr, passes);
+  }
+
   std::string dir = make_temp_dir();
   std::string input = dir + "/in.bmp";
   std::string output = dir + "/out.bmp";
@@ -64,16 +53,16 @@ class ErosionExport : public ::testing::Test {
   }
 };
 
-TEST_F(ErosionExport, ThreePassesPrintEveryStepAndGrowTheDotIntoADiamond) {
+TEST_P(ErosionExport, ThreePassesPrintEveryStepAndGrowTheDotIntoADiamond) {
   write_dot_input();
-  Call call = erode(input, output, 3);
+  ExportCall call = erode(input, output, 3);
   EXPECT_EQ(call.status, VORLIN_ERODE_OK);
-  EXPECT_EQ(call.captured.out, std::string(kBanner) + loader_lines() +
+  EXPECT_EQ(call.out, std::string(kBanner) + loader_lines() +
                                    "Applying 3 erosion pass(es)...\n" + "  Pass 1 complete\n" +
                                    "  Pass 2 complete\n" + "  Pass 3 complete\n" + "Saving: " +
                                    output + "\n" + "Successfully saved BMP: " + output +
                                    " (7x7, row_size=8)\n" + "Erosion complete!\n");
-  EXPECT_EQ(call.captured.err, "");
+  EXPECT_EQ(call.err, "");
 
   Bytes file = read_file(output);
   ASSERT_EQ(file.size(), 1078u + 8 * 7);
@@ -92,42 +81,42 @@ TEST_F(ErosionExport, ThreePassesPrintEveryStepAndGrowTheDotIntoADiamond) {
   }
 }
 
-TEST_F(ErosionExport, PassesOutsideOneToHundredAreRejectedAfterTheBanner) {
+TEST_P(ErosionExport, PassesOutsideOneToHundredAreRejectedAfterTheBanner) {
   write_dot_input();
   const int32_t rejected[] = {0, 101, -1, INT32_MIN, INT32_MAX};
   for (int32_t passes : rejected) {
-    Call call = erode(input, output, passes);
+    ExportCall call = erode(input, output, passes);
     EXPECT_EQ(call.status, VORLIN_ERODE_FAILED) << passes;
-    EXPECT_EQ(call.captured.out,
+    EXPECT_EQ(call.out,
               std::string(kBanner) + "Error: Erosion passes must be between 1 and 100\n");
     EXPECT_FALSE(file_exists(output)) << passes;
   }
   const int32_t accepted[] = {1, 100};
   for (int32_t passes : accepted) {
-    Call call = erode(input, output, passes);
+    ExportCall call = erode(input, output, passes);
     EXPECT_EQ(call.status, VORLIN_ERODE_OK) << passes;
     std::string last = "  Pass " + std::to_string(passes) + " complete\n";
-    EXPECT_NE(call.captured.out.find(last), std::string::npos) << passes;
-    EXPECT_EQ(call.captured.out.substr(call.captured.out.size() - 18), "Erosion complete!\n");
+    EXPECT_NE(call.out.find(last), std::string::npos) << passes;
+    EXPECT_EQ(call.out.substr(call.out.size() - 18), "Erosion complete!\n");
     EXPECT_TRUE(file_exists(output));
   }
 }
 
-TEST_F(ErosionExport, AnOutputNamingTheInputIsReplacedByTheResult) {
+TEST_P(ErosionExport, AnOutputNamingTheInputIsReplacedByTheResult) {
   write_dot_input();
   ASSERT_EQ(erode(input, output, 2).status, VORLIN_ERODE_OK);
   Bytes separate = read_file(output);
   remove(output.c_str());
   const std::string before = file_identity(input);
   ASSERT_FALSE(before.empty());
-  Call call = erode(input, input, 2);
+  ExportCall call = erode(input, input, 2);
   EXPECT_EQ(call.status, VORLIN_ERODE_OK);
   EXPECT_NE(file_identity(input), before) << "written into the input itself";
   EXPECT_EQ(read_file(input), separate);
   EXPECT_EQ(list_dir(dir), std::vector<std::string>{"in.bmp"});
 }
 
-TEST_F(ErosionExport, FailuresPrintTheirReasonAndReturnOne) {
+TEST_P(ErosionExport, FailuresPrintTheirReasonAndReturnOne) {
   write_dot_input();
   std::string missing = dir + "/missing.bmp";
   std::string long_name = dir + "/" + std::string(200, 'n') + ".bmp";
@@ -153,21 +142,24 @@ TEST_F(ErosionExport, FailuresPrintTheirReasonAndReturnOne) {
            "/no/dir/out.bmp'\n"},
   };
   for (const Case& c : cases) {
-    Call call = erode(c.in, c.out, c.passes);
+    ExportCall call = erode(c.in, c.out, c.passes);
     EXPECT_EQ(call.status, VORLIN_ERODE_FAILED) << c.in << " -> " << c.out;
-    EXPECT_EQ(call.captured.out, c.expected);
-    EXPECT_EQ(call.captured.err, "");
+    EXPECT_EQ(call.out, c.expected);
+    EXPECT_EQ(call.err, "");
     EXPECT_FALSE(file_exists(output));
   }
 
   // A null path reads as the empty path, which cannot be opened.
   std::wstring win = widen(input), wout = widen(output);
-  Call call = erode(nullptr, &wout, 1);
+  ExportCall call = erode(nullptr, &wout, 1);
   EXPECT_EQ(call.status, VORLIN_ERODE_FAILED);
-  EXPECT_EQ(call.captured.out, std::string(kBanner) + "Loading: \nError: Cannot open file ''\n");
+  EXPECT_EQ(call.out, std::string(kBanner) + "Loading: \nError: Cannot open file ''\n");
   call = erode(&win, nullptr, 1);
   EXPECT_EQ(call.status, VORLIN_ERODE_FAILED);
-  EXPECT_EQ(call.captured.out, saving_prefix + "\nError: Cannot create output file ''\n");
+  EXPECT_EQ(call.out, saving_prefix + "\nError: Cannot create output file ''\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, ErosionExport, ::testing::ValuesIn(erode_routes(VORLINMORPH_PATH)),
+                         route_test_name);
 
 }  // namespace

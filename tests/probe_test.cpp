@@ -14,18 +14,13 @@
 #include <string>
 
 #include "header_probe.h"
+#include "export_calls.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 
 namespace {
 
 const char* const kFailed = "Failed to read BMP file information\n";
-
-VorlinProbeFn probe_fn() {
-  static VorlinProbeFn fn =
-      reinterpret_cast<VorlinProbeFn>(load_module_symbol(VORLINPROBE_PATH, "BMPSizeChecker"));
-  return fn;
-}
 
 // Descriptors open in this process; a call that leaks its file leaves one more.
 int open_fd_count() {
@@ -45,25 +40,6 @@ int open_fd_count() {
 #endif
 }
 
-struct Call {
-  int32_t result;
-  Captured captured;
-  int leaked_fds;
-};
-
-Call probe(const wchar_t* path, int32_t query) {
-  int before = open_fd_count();
-  begin_capture();
-  int32_t result = probe_fn()(path, query);
-  Captured captured = end_capture();
-  return {result, captured, open_fd_count() - before};
-}
-
-Call probe(const std::string& path, int32_t query) {
-  std::wstring wide = widen(path);
-  return probe(wide.c_str(), query);
-}
-
 BmpFields header(int32_t width, int32_t height, uint16_t bits) {
   BmpFields f;
   f.width = width;
@@ -80,18 +56,43 @@ class Probe : public ::testing::Test {
   void write_header(const BmpFields& f) { write_file(path, build_bmp(f, {}, {})); }
 };
 
+struct Call {
+  int32_t result;
+  Captured captured;
+  int leaked_fds;
+};
+
+// The export's cases, by each of its routes.
+class ProbeExport : public Probe, public ::testing::WithParamInterface<ExportRoute> {
+ protected:
+  Call probe(const wchar_t* in, int32_t query) {
+    int before = open_fd_count();
+    ExportCall call = call_probe(GetParam(), in, query);
+    return {call.status, {call.out, call.err}, open_fd_count() - before};
+  }
+  Call probe(const std::string& in, int32_t query) {
+    std::wstring wide = widen(in);
+    return probe(wide.c_str(), query);
+  }
+};
+
 TEST_F(Probe, ReaderAssemblesEveryFieldLittleEndian) {
   BmpFields f;
   f.file_size = 0x04030201u;
   f.reserved1 = 0x0605;
   f.reserved2 = 0x0807;
   f.pixel_data_offset = 0x0C0B0A09u;
-  f.header_size = 0x100F0E0Du;
+  f.header_size = 40;  // stored as 0x100F0E0D below: build_bmp would pad to that size
   f.width = -2;  // 0xFFFFFFFE
   f.height = INT32_MIN;
   f.planes = 0x1615;
   f.bits_per_pixel = 0xFF17;
-  write_header(f);
+  Bytes bytes = build_bmp(f, {}, {});
+  bytes[14] = 0x0D;
+  bytes[15] = 0x0E;
+  bytes[16] = 0x0F;
+  bytes[17] = 0x10;
+  write_file(path, bytes);
 
   BmpFileHeaderPart file_header = {};
   BmpInfoHeaderPart info_header = {};
@@ -112,7 +113,7 @@ TEST_F(Probe, ReaderAssemblesEveryFieldLittleEndian) {
   EXPECT_EQ(info_header.bits_per_pixel, 0xFF17);
 }
 
-TEST_F(Probe, EveryTruncationNamesTheFieldItCutInto) {
+TEST_P(ProbeExport, EveryTruncationNamesTheFieldItCutInto) {
   const Bytes full = build_bmp(header(640, 480, 24), {}, {});
   // Field boundaries: a file shorter than a field's end fails on that field.
   struct Field {
@@ -152,7 +153,7 @@ TEST_F(Probe, EveryTruncationNamesTheFieldItCutInto) {
   }
 }
 
-TEST_F(Probe, FilesThatCannotBeReadAsBmp) {
+TEST_P(ProbeExport, FilesThatCannotBeReadAsBmp) {
   const Bytes rest = build_bmp(header(8, 8, 24), {}, {});
   auto with_signature = [&](uint8_t first, uint8_t second) {
     Bytes b = rest;
@@ -186,7 +187,7 @@ TEST_F(Probe, FilesThatCannotBeReadAsBmp) {
   }
 }
 
-TEST_F(Probe, PathsThatDoNotOpen) {
+TEST_P(ProbeExport, PathsThatDoNotOpen) {
   const std::string missing = dir + "/none.bmp";
   const std::string long_missing = dir + "/" + std::string(230, 'm') + ".bmp";
   const std::string open_failed = "Error: Cannot open file '";
@@ -215,7 +216,7 @@ TEST_F(Probe, PathsThatDoNotOpen) {
   EXPECT_EQ(call.captured.out, "");
 }
 
-TEST_F(Probe, LongAndNonAsciiPathsAreAnswered) {
+TEST_P(ProbeExport, LongAndNonAsciiPathsAreAnswered) {
   const std::string names[] = {
       dir + "/" + std::string(230, 'p') + ".bmp",  // more than 200 bytes in all
       dir + "/\xC3\xA9t\xC3\xA9-\xE2\x82\xAC.bmp",
@@ -230,7 +231,7 @@ TEST_F(Probe, LongAndNonAsciiPathsAreAnswered) {
   }
 }
 
-TEST_F(Probe, QueriesSelectTheValueAndOthersAnswer999Silently) {
+TEST_P(ProbeExport, QueriesSelectTheValueAndOthersAnswer999Silently) {
   write_header(header(640, -480, 24));
   struct Case {
     int32_t query;
@@ -249,7 +250,7 @@ TEST_F(Probe, QueriesSelectTheValueAndOthersAnswer999Silently) {
   }
 }
 
-TEST_F(Probe, FieldsAreAnsweredAsStoredWithoutValidation) {
+TEST_P(ProbeExport, FieldsAreAnsweredAsStoredWithoutValidation) {
   struct Case {
     BmpFields fields;
     int32_t query;
@@ -287,5 +288,8 @@ TEST_F(Probe, FieldsAreAnsweredAsStoredWithoutValidation) {
     EXPECT_EQ(call.captured.out, "");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, ProbeExport, ::testing::ValuesIn(probe_routes(VORLINPROBE_PATH)),
+                         route_test_name);
 
 }  // namespace

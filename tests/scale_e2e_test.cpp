@@ -1,11 +1,13 @@
-// BMPResizers end to end, loaded with dlopen as a host loads it: status codes,
-// the exact text on each stream, and the bytes of the written file.
+// BMPResizers end to end, loaded with dlopen as a host loads it and with each
+// kernel set in turn: status codes, the exact text on each stream, and the
+// bytes of the written file.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "export_calls.h"
 #include "test_support.h"
 #include "vorlin/vorlin.h"
 
@@ -15,31 +17,19 @@
 
 namespace {
 
-VorlinResizeFn resize_fn() {
-  static VorlinResizeFn fn =
-      reinterpret_cast<VorlinResizeFn>(load_module_symbol(VORLINSCALE_PATH, "BMPResizers"));
-  return fn;
-}
-
-struct Call {
-  int32_t status;
-  Captured captured;
-};
-
-Call resize(const std::wstring* in, const std::wstring* out, int32_t width, int32_t height) {
-  begin_capture();
-  int32_t status = resize_fn()(in != nullptr ? in->c_str() : nullptr,
-                               out != nullptr ? out->c_str() : nullptr, width, height);
-  return {status, end_capture()};
-}
-
-Call resize(const std::string& in, const std::string& out, int32_t width, int32_t height) {
-  std::wstring win = widen(in), wout = widen(out);
-  return resize(&win, &wout, width, height);
-}
-
-class ResizeExport : public ::testing::Test {
+// Every case by every route: the module as a host loads it, and each
+// kernel set this CPU has.
+class ResizeExport : public ::testing::TestWithParam<ExportRoute> {
  protected:
+  ExportCall resize(const std::string& in, const std::string& out, int32_t width, int32_t height) {
+    return call_resize(GetParam(), in, out, width, height);
+  }
+  ExportCall resize(const std::wstring* in, const std::wstring* out, int32_t width,
+                    int32_t height) {
+    return call_resize(GetParam(), in != nullptr ? in->c_str() : nullptr,
+                       out != nullptr ? out->c_str() : nullptr, width, height);
+  }
+
   std::string dir = make_temp_dir();
   std::string input = dir + "/in.bmp";
   std::string output = dir + "/out.bmp";
@@ -58,17 +48,17 @@ class ResizeExport : public ::testing::Test {
   }
 };
 
-TEST_F(ResizeExport, SuccessPrintsThreeLinesAndCopiesAtTheSameSize) {
+TEST_P(ResizeExport, SuccessPrintsThreeLinesAndCopiesAtTheSameSize) {
   const uint16_t depths[] = {2, 8, 16, 24, 32};
   for (uint16_t bits : depths) {
     Bytes bmp = make_input(6, 4, bits, bits == 8 ? 16 : 0);
-    Call call = resize(input, output, 6, 4);
+    ExportCall call = resize(input, output, 6, 4);
     EXPECT_EQ(call.status, VORLIN_RESIZE_OK) << bits;
     std::string depth = std::to_string(bits);
-    EXPECT_EQ(call.captured.out, "Loaded: " + input + " (6x4, " + depth + "-bit)\n" +
+    EXPECT_EQ(call.out, "Loaded: " + input + " (6x4, " + depth + "-bit)\n" +
                                      "Resizing to: 6x4\n" + "Saved: " + output + " (6x4, " +
                                      depth + "-bit)\n");
-    EXPECT_EQ(call.captured.err, "");
+    EXPECT_EQ(call.err, "");
     Bytes written = read_file(output);
     // Same size: every pixel copied; padding bytes of the output are 0.
     size_t stride = test_row_size(6, bits), used = (6 * bits + 7) / 8;
@@ -84,7 +74,7 @@ TEST_F(ResizeExport, SuccessPrintsThreeLinesAndCopiesAtTheSameSize) {
   }
 }
 
-TEST_F(ResizeExport, EachFailureHasItsStatusAndMessage) {
+TEST_P(ResizeExport, EachFailureHasItsStatusAndMessage) {
   make_input(4, 4, 24);
   write_file(dir + "/bad.bmp", Bytes{'B', 'A', 0, 0});
   const std::string long_name = dir + "/" + std::string(200, 'x');
@@ -114,29 +104,29 @@ TEST_F(ResizeExport, EachFailureHasItsStatusAndMessage) {
        "Error: Memory allocation failed for image data\n"},
   };
   for (const Case& c : cases) {
-    Call call = resize(c.in, c.out, c.width, c.height);
+    ExportCall call = resize(c.in, c.out, c.width, c.height);
     EXPECT_EQ(call.status, c.status) << c.in << " -> " << c.out;
-    EXPECT_EQ(call.captured.out, c.out_text) << c.in << " -> " << c.out;
-    EXPECT_EQ(call.captured.err, c.err_text) << c.in << " -> " << c.out;
+    EXPECT_EQ(call.out, c.out_text) << c.in << " -> " << c.out;
+    EXPECT_EQ(call.err, c.err_text) << c.in << " -> " << c.out;
     EXPECT_FALSE(file_exists(output));
     EXPECT_FALSE(file_exists(long_name));
   }
 }
 
-TEST_F(ResizeExport, NullPathsActAsEmptyPaths) {
+TEST_P(ResizeExport, NullPathsActAsEmptyPaths) {
   make_input(2, 2, 8);
   std::wstring out = widen(output);
-  Call call = resize(nullptr, &out, 1, 1);
+  ExportCall call = resize(nullptr, &out, 1, 1);
   EXPECT_EQ(call.status, VORLIN_RESIZE_LOAD_FAILED);
-  EXPECT_EQ(call.captured.err, "Error: Could not open input file ''\n");
+  EXPECT_EQ(call.err, "Error: Could not open input file ''\n");
 
   std::wstring in = widen(input);
   call = resize(&in, nullptr, 1, 1);
   EXPECT_EQ(call.status, VORLIN_RESIZE_SAVE_FAILED);
-  EXPECT_EQ(call.captured.err, "Error: Could not open output file ''\n");
+  EXPECT_EQ(call.err, "Error: Could not open output file ''\n");
 }
 
-TEST_F(ResizeExport, NonAsciiPathsReachTheFileSystemAsUtf8) {
+TEST_P(ResizeExport, NonAsciiPathsReachTheFileSystemAsUtf8) {
   const std::string name = dir + "/\xC3\xA9t\xC3\xA9-\xE2\x82\xAC.bmp";
 #if defined(_WIN32)
   // The module sees and prints the name in the ANSI code page.
@@ -149,13 +139,13 @@ TEST_F(ResizeExport, NonAsciiPathsReachTheFileSystemAsUtf8) {
   f.width = 2;
   f.height = 2;
   write_file(name, build_bmp(f, {}, random_bytes(16, 1)));
-  Call call = resize(name, output, 4, 4);
+  ExportCall call = resize(name, output, 4, 4);
   EXPECT_EQ(call.status, VORLIN_RESIZE_OK);
-  EXPECT_EQ(call.captured.out.rfind("Loaded: " + printed + " (2x2, 24-bit)\n", 0), 0u);
+  EXPECT_EQ(call.out.rfind("Loaded: " + printed + " (2x2, 24-bit)\n", 0), 0u);
   EXPECT_TRUE(file_exists(output));
 }
 
-TEST_F(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
+TEST_P(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
   // Written beside the input and moved over it once complete: the result is
   // the one a separate output gets, and nothing else is left in the folder.
   for (uint16_t bits : {8, 24}) {
@@ -166,10 +156,10 @@ TEST_F(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
     for (const std::string& same : {input, dir + "/./in.bmp"}) {
       const std::string before = file_identity(input);
       ASSERT_FALSE(before.empty());
-      Call call = resize(input, same, 9, 4);
+      ExportCall call = resize(input, same, 9, 4);
       EXPECT_NE(file_identity(input), before) << "written into the input itself";
       EXPECT_EQ(call.status, VORLIN_RESIZE_OK) << same;
-      EXPECT_EQ(call.captured.err, "");
+      EXPECT_EQ(call.err, "");
       EXPECT_EQ(read_file(input), separate) << same;
       EXPECT_EQ(list_dir(dir), std::vector<std::string>{"in.bmp"});
       make_input(5, 3, bits);
@@ -177,9 +167,9 @@ TEST_F(ResizeExport, AnOutputNamingTheInputIsReplacedByTheResult) {
   }
 }
 
-TEST_F(ResizeExport, PaletteAndDepthCarryThroughAResize) {
+TEST_P(ResizeExport, PaletteAndDepthCarryThroughAResize) {
   Bytes bmp = make_input(5, 3, 8, 16);
-  Call call = resize(input, output, 10, 7);
+  ExportCall call = resize(input, output, 10, 7);
   ASSERT_EQ(call.status, VORLIN_RESIZE_OK);
   Bytes written = read_file(output);
   EXPECT_EQ(get_le32(written, 10), 118u);
@@ -194,5 +184,8 @@ TEST_F(ResizeExport, PaletteAndDepthCarryThroughAResize) {
     for (int j = 0; j < 10; ++j)
       ASSERT_EQ(written[118 + i * 12 + j], bmp[118 + (i * 3 / 7) * 8 + j / 2]) << j << "," << i;
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, ResizeExport, ::testing::ValuesIn(resize_routes(VORLINSCALE_PATH)),
+                         route_test_name);
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "alloc_interposer.h"
+#include "export_calls.h"
 #include "gray_bmp_writer.h"
 #include "raster_image.h"
 #include "resample_fast.h"
@@ -159,6 +160,12 @@ class AllocFault : public ::testing::Test {
   }
 };
 
+// The resizer's and the erosion's sweeps by each kernel set this CPU has,
+// called in-process (a loaded module's blocks would not be told from the C
+// library's): the same allocations, in the same order, with every set.
+class ScaleAllocFault : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {};
+class MorphAllocFault : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {};
+
 bool failed_module(const FaultRun& log, int ordinal) {
   return fault_failed(log, AllocOrigin::kModule, ordinal);
 }
@@ -201,7 +208,7 @@ Expected resize_model(const FaultRun& log, const Outcome& clean, bool palette,
   return {999, clean.out, "", true, 0};
 }
 
-TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
+TEST_P(ScaleAllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
   struct Input {
     uint16_t bits;
     uint32_t colors_used;
@@ -220,7 +227,7 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
                                 random_bytes(test_row_size(5, in.bits) * 3, in.bits)));
     SCOPED_TRACE("depth " + std::to_string(in.bits) + ", colours used " +
                  std::to_string(in.colors_used));
-    points += exercise([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); },
+    points += exercise([&] { return run_resize(GetParam(), wide_input.c_str(), wide_output.c_str(), 7, 2); },
                        [&](const FaultRun& log, const Outcome& clean) {
                          return resize_model(log, clean, palette, input, output);
                        });
@@ -235,7 +242,10 @@ TEST_F(AllocFault, ResizerReleasesEverythingAtEveryFailedAllocation) {
 // block of the call together stays within 1.5 MiB for a source of any
 // height, also one whose headers claim rows the file does not have (whose
 // result is black, read from nothing).
+// Every kernel set in one test, each source written once: the sources run
+// to hundreds of megabytes.
 TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
+  const std::vector<ExportRoute> sets = resize_routes(nullptr);
   struct Row {
     const char* name;
     int32_t width, height, new_width, new_height;
@@ -251,7 +261,8 @@ TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
       {"8 bits with 256 colours", 4096, 4096, 2048, 2048, 8, false},
       {"headers claiming 30000 x 30000", 30000, 30000, 64, 64, 24, true},
   };
-  size_t held[sizeof rows / sizeof rows[0]] = {};
+  std::vector<std::vector<size_t>> held(sets.size(),
+                                        std::vector<size_t>(sizeof rows / sizeof rows[0]));
   for (size_t r = 0; r < sizeof rows / sizeof rows[0]; ++r) {
     const Row& row = rows[r];
     SCOPED_TRACE(row.name);
@@ -264,30 +275,35 @@ TEST_F(AllocFault, AResizeHoldsWhatItsWidthsNeedWhateverTheHeights) {
                                                 static_cast<size_t>(row.height);
     Bytes file = build_bmp(f, random_bytes(entries * 4, 3), Bytes(pixels, 0x5A));
     write_file(input, file);
-    FaultRun log;
-    Outcome got = run(FailMode::kNone, 0,
-                      [&] {
-                        return BMPResizers(wide_input.c_str(), wide_output.c_str(), row.new_width,
-                                           row.new_height);
-                      },
-                      &log);
-    ASSERT_EQ(got.status, VORLIN_RESIZE_OK) << got.err;
-    for (const AllocEvent& e : log.events) {
-      if (e.origin == AllocOrigin::kModule) held[r] += e.size;
-    }
-    EXPECT_LE(held[r], size_t{1536} * 1024) << "bytes held";
-    EXPECT_EQ(log.live_blocks, 0);
-    if (row.claimed) {
-      // Every pixel of the result is black: no row was there to read.
-      ASSERT_EQ(got.output.size(), 54 + test_row_size(64, 24) * 64);
-      EXPECT_TRUE(std::all_of(got.output.begin() + 54, got.output.end(),
-                              [](uint8_t b) { return b == 0; }));
+    for (size_t k = 0; k < sets.size(); ++k) {
+      SCOPED_TRACE("kernel set " + sets[k].name);
+      FaultRun log;
+      Outcome got = run(FailMode::kNone, 0,
+                        [&] {
+                          return run_resize(sets[k], wide_input.c_str(), wide_output.c_str(),
+                                            row.new_width, row.new_height);
+                        },
+                        &log);
+      ASSERT_EQ(got.status, VORLIN_RESIZE_OK) << got.err;
+      for (const AllocEvent& e : log.events) {
+        if (e.origin == AllocOrigin::kModule) held[k][r] += e.size;
+      }
+      EXPECT_LE(held[k][r], size_t{1536} * 1024) << "bytes held";
+      EXPECT_EQ(log.live_blocks, 0);
+      if (row.claimed) {
+        // Every pixel of the result is black: no row was there to read.
+        ASSERT_EQ(got.output.size(), 54 + test_row_size(64, 24) * 64);
+        EXPECT_TRUE(std::all_of(got.output.begin() + 54, got.output.end(),
+                                [](uint8_t b) { return b == 0; }));
+      }
     }
   }
   // Ten times the height, the same blocks (an enlargement has other ones,
   // within the same bound).
-  EXPECT_EQ(held[1], held[0]);
-  EXPECT_EQ(held[3], held[2]);
+  for (size_t k = 0; k < sets.size(); ++k) {
+    EXPECT_EQ(held[k][1], held[k][0]) << sets[k].name;
+    EXPECT_EQ(held[k][3], held[k][2]) << sets[k].name;
+  }
 }
 
 // A result whose file would not fit the 32-bit size fields is refused
@@ -366,7 +382,7 @@ Expected erode_model(const FaultRun& log, const Outcome& clean, int passes,
   return {999, clean.out, "", true, 0};
 }
 
-TEST_F(AllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
+TEST_P(MorphAllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
   struct Input {
     uint16_t bits;
     uint32_t colors_used;
@@ -386,7 +402,7 @@ TEST_F(AllocFault, ErosionReleasesEverythingAtEveryFailedAllocation) {
     write_file(input, build_bmp(f, random_bytes(entries * 4, 7), pixels));
     SCOPED_TRACE("depth " + std::to_string(in.bits) + ", passes " + std::to_string(in.passes));
     points += exercise(
-        [&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), in.passes); },
+        [&] { return run_erode(GetParam(), wide_input.c_str(), wide_output.c_str(), in.passes); },
         [&](const FaultRun& log, const Outcome& clean) {
           return erode_model(log, clean, in.passes, input, output);
         });
@@ -474,7 +490,7 @@ struct CutCase {
   std::string message;  // {out} is the output path
 };
 
-class CutWrites : public AllocFault {
+class CutWrites : public AllocFault, public ::testing::WithParamInterface<ExportRoute> {
  protected:
   // Runs the call with the file size limited; the outcome and whether every
   // block and stream went.
@@ -530,7 +546,10 @@ class CutWrites : public AllocFault {
   }
 };
 
-TEST_F(CutWrites, ResizerReportsAWriteCutShortAtEveryField) {
+class ScaleCutWrites : public CutWrites {};
+class MorphCutWrites : public CutWrites {};
+
+TEST_P(ScaleCutWrites, ResizerReportsAWriteCutShortAtEveryField) {
   // 8 bits with 16 colours, resized to 7 x 2: 54 header bytes, 64 palette
   // bytes, 16 pixel bytes.
   BmpFields f;
@@ -547,11 +566,12 @@ TEST_F(CutWrites, ResizerReportsAWriteCutShortAtEveryField) {
     cases.push_back({limit, VORLIN_RESIZE_SAVE_FAILED, failed});
   }
   cases.push_back({134, VORLIN_RESIZE_OK, "Saved: {out} (7x2, 8-bit)\n"});
-  check_cuts([&] { return BMPResizers(wide_input.c_str(), wide_output.c_str(), 7, 2); }, cases,
+  check_cuts([&] { return run_resize(GetParam(), wide_input.c_str(), wide_output.c_str(), 7, 2); },
+             cases,
              134, false);
 }
 
-TEST_F(CutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
+TEST_P(MorphCutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
   struct Picture {
     int32_t width;
     int32_t height;
@@ -580,9 +600,19 @@ TEST_F(CutWrites, ErosionReportsAWriteCutShortWhereTheBufferGoesOut) {
     f.bits_per_pixel = 24;
     write_file(input, build_bmp(f, {}, random_bytes(test_row_size(p.width, 24) *
                                                         static_cast<size_t>(p.height), 9)));
-    check_cuts([&] { return BMPErosion(wide_input.c_str(), wide_output.c_str(), 1); }, p.cases,
+    check_cuts([&] { return run_erode(GetParam(), wide_input.c_str(), wide_output.c_str(), 1); },
+               p.cases,
                static_cast<size_t>(gray_bmp_file_size(p.width, p.height)), true);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sets, ScaleAllocFault, ::testing::ValuesIn(resize_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, MorphAllocFault, ::testing::ValuesIn(erode_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, ScaleCutWrites, ::testing::ValuesIn(resize_routes(nullptr)),
+                         route_test_name);
+INSTANTIATE_TEST_SUITE_P(Sets, MorphCutWrites, ::testing::ValuesIn(erode_routes(nullptr)),
+                         route_test_name);
 
 }  // namespace

@@ -98,7 +98,6 @@ int dup_fd(int fd) { return _dup(fd); }
 int dup2_fd(int from, int to) { return _dup2(from, to); }
 int close_fd(int fd) { return _close(fd); }
 void remove_file(const std::string& path) { _wunlink(widen(path).c_str()); }
-void remove_empty_dir(const std::string& path) { _wrmdir(widen(path).c_str()); }
 #else
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
@@ -135,7 +134,6 @@ int dup_fd(int fd) { return dup(fd); }
 int dup2_fd(int from, int to) { return dup2(from, to); }
 int close_fd(int fd) { return close(fd); }
 void remove_file(const std::string& path) { unlink(path.c_str()); }
-void remove_empty_dir(const std::string& path) { rmdir(path.c_str()); }
 #endif
 
 std::vector<std::string>& temp_dirs() {
@@ -273,12 +271,30 @@ std::string slurp_and_remove(const std::string& path) {
 }
 }  // namespace
 
+namespace {
+// One directory for the capture files of a process, made at its first
+// capture and removed with the other temporary directories at exit; a forked
+// child that captures makes its own.
+std::string capture_dir() {
+  static std::string dir;
+  static long owner = -1;
+#if defined(_WIN32)
+  long process = static_cast<long>(GetCurrentProcessId());
+#else
+  long process = static_cast<long>(getpid());
+#endif
+  if (dir.empty() || owner != process) {
+    dir = make_temp_dir();
+    owner = process;
+  }
+  return dir;
+}
+}  // namespace
+
 void begin_capture() {
-  static int counter = 0;
-  std::string dir = make_temp_dir();
-  out_path = dir + "/out" + std::to_string(counter);
-  err_path = dir + "/err" + std::to_string(counter);
-  ++counter;
+  const std::string dir = capture_dir();
+  out_path = dir + "/out";
+  err_path = dir + "/err";
   fflush(stdout);
   fflush(stderr);
   saved_out = redirect(1, out_path);
@@ -298,10 +314,7 @@ Captured end_capture() {
   dup2_fd(saved_err, 2);
   close_fd(saved_out);
   close_fd(saved_err);
-  Captured captured{slurp_and_remove(out_path), slurp_and_remove(err_path)};
-  std::string dir = out_path.substr(0, out_path.rfind('/'));
-  remove_empty_dir(dir);
-  return captured;
+  return {slurp_and_remove(out_path), slurp_and_remove(err_path)};
 }
 
 namespace {
@@ -410,32 +423,62 @@ void* load_module_symbol(const char* module_path, const char* symbol) {
 #if !defined(_WIN32)
 namespace {
 
+// The thread behind a FIFO, and whether its open has returned: until then a
+// finish opens the other end again and again, since an open that comes before
+// the thread's own would leave the thread waiting for ever.
+struct FifoThread {
+  std::thread thread;
+  std::atomic<bool> opened{false};
+};
+
 // Makes the FIFO at path (removing any file there) and starts body on a
-// thread of its own. The thread blocks the timer's signal, which goes to the
-// module's side, and SIGPIPE: a write to a reader that has gone fails with
-// EPIPE instead.
-void start_fifo_thread(FifoFeed* feed, const std::string& path, std::function<void()> body) {
+// thread of its own, which opens path with flags first and gives body the
+// descriptor (or -1). The thread blocks the timer's signal, which goes to
+// the module's side, and SIGPIPE: a write to a reader that has gone fails
+// with EPIPE instead.
+void start_fifo_thread(FifoFeed* feed, const std::string& path, int flags,
+                       std::function<void(int)> body) {
   unlink(path.c_str());
   if (mkfifo(path.c_str(), 0600) != 0) {
     perror("mkfifo");
     abort();
   }
   feed->path = path;
+  FifoThread* fifo = new FifoThread;
   sigset_t blocked, saved;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGALRM);
   sigaddset(&blocked, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &blocked, &saved);
-  feed->writer = new std::thread(std::move(body));
+  fifo->thread = std::thread([fifo, path, flags, body] {
+    int fd = open(path.c_str(), flags);
+    fifo->opened = true;
+    body(fd);
+  });
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  feed->writer = fifo;
+}
+
+// Waits for the thread, opening the FIFO's other end with flags (never
+// blocking) until the thread's own open has returned, then removes the FIFO.
+void finish_fifo_thread(FifoFeed* feed, int flags) {
+  FifoThread* fifo = static_cast<FifoThread*>(feed->writer);
+  while (!fifo->opened) {
+    int fd = open(feed->path.c_str(), flags | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    if (!fifo->opened) usleep(1000);
+  }
+  fifo->thread.join();
+  delete fifo;
+  feed->writer = nullptr;
+  unlink(feed->path.c_str());
 }
 
 }  // namespace
 
 void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes, size_t chunk,
                      long pause_us) {
-  start_fifo_thread(feed, path, [path, bytes, chunk, pause_us] {
-    int fd = open(path.c_str(), O_WRONLY);
+  start_fifo_thread(feed, path, O_WRONLY, [bytes, chunk, pause_us](int fd) {
     if (fd < 0) return;
     size_t at = 0;
     while (at < bytes.size()) {
@@ -450,22 +493,13 @@ void start_fifo_feed(FifoFeed* feed, const std::string& path, const Bytes& bytes
   });
 }
 
-void finish_fifo_feed(FifoFeed* feed) {
-  std::thread* writer = static_cast<std::thread*>(feed->writer);
-  // A feeder still waiting for a reader gets one, which leaves at once.
-  int fd = open(feed->path.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd >= 0) close(fd);
-  writer->join();
-  delete writer;
-  feed->writer = nullptr;
-  unlink(feed->path.c_str());
-}
+// A feeder still waiting for a reader gets one, which leaves at once.
+void finish_fifo_feed(FifoFeed* feed) { finish_fifo_thread(feed, O_RDONLY); }
 
 void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, long pause_us) {
   drain->drained = new Bytes();
   Bytes* into = drain->drained;
-  start_fifo_thread(drain, path, [path, chunk, pause_us, into] {
-    int fd = open(path.c_str(), O_RDONLY);
+  start_fifo_thread(drain, path, O_RDONLY, [chunk, pause_us, into](int fd) {
     if (fd < 0) return;
     std::vector<uint8_t> buffer(chunk);
     for (;;) {
@@ -480,18 +514,12 @@ void start_fifo_drain(FifoFeed* drain, const std::string& path, size_t chunk, lo
 }
 
 Bytes finish_fifo_drain(FifoFeed* drain) {
-  std::thread* reader = static_cast<std::thread*>(drain->writer);
   // A drain still waiting for a writer gets one, which leaves at once (a
   // FIFO opened for both reading and writing does not wait on Linux).
-  int fd = open(drain->path.c_str(), O_RDWR | O_NONBLOCK);
-  if (fd >= 0) close(fd);
-  reader->join();
-  delete reader;
-  drain->writer = nullptr;
+  finish_fifo_thread(drain, O_RDWR);
   Bytes drained = *drain->drained;
   delete drain->drained;
   drain->drained = nullptr;
-  unlink(drain->path.c_str());
   return drained;
 }
 
