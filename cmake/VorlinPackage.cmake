@@ -7,7 +7,8 @@
 #            lib/ each module's .def with its import library for MinGW
 #            (.dll.a, from the linker) and for MSVC (.lib, made from the .def
 #            by the toolchain's dlltool).
-# The documentation installed with every tree: the README, and on Linux the
+# The documentation installed with every tree: the README with the pages and
+# charts of docs/ beside it (its links point there), and on Linux the
 # copyright note (no licence has been chosen), the changelog and the manual
 # page, compressed as Debian wants them.
 
@@ -17,11 +18,13 @@ set(VORLIN_PACKAGE_MAINTAINER "Vorlin maintainers <maintainers@vorlin.invalid>" 
   "Maintainer named in the Debian package and its changelog")
 
 set(vorlin_package_src ${PROJECT_SOURCE_DIR}/cmake/package)
+file(GLOB vorlin_doc_pages ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
 set(vorlin_package_out ${PROJECT_BINARY_DIR}/package)
 file(MAKE_DIRECTORY ${vorlin_package_out})
 
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${vorlin_doc_pages} DESTINATION docs)
   # The import library an MSVC program links against, made from the same
   # .def as the DLL's export table, so it names exactly the one export. The
   # temporary prefix names its members (not the build directory).
@@ -63,6 +66,7 @@ else()
     DEPENDS ${vorlin_package_out}/changelog.gz ${vorlin_package_out}/vorlin.1.gz)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${vorlin_package_src}/copyright
     ${vorlin_package_out}/changelog.gz DESTINATION ${docdir})
+  install(FILES ${vorlin_doc_pages} DESTINATION ${docdir}/docs)
   if(TARGET vorlin)
     install(FILES ${vorlin_package_out}/vorlin.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
