@@ -147,3 +147,16 @@ void fuzz_fail(const char* what, const char* file, int line) {
 #endif
   abort();
 }
+
+void fuzz_agree(SetsAgree* agree, const char* set, int32_t status) {
+  std::string bytes = fuzz_read_output();
+  if (agree->first == nullptr) {
+    agree->first = set;
+    agree->status = status;
+    agree->written = std::move(bytes);
+  } else if (status != agree->status || bytes != agree->written) {
+    const std::string what =
+        std::string("kernel set ") + set + " gives the status and bytes of " + agree->first;
+    fuzz_fail(what.c_str(), __FILE__, __LINE__);
+  }
+}

@@ -48,8 +48,18 @@ uint32_t fuzz_file_le(const std::string& file, size_t offset, size_t bytes);
 // A harness-side prediction did not hold: report and crash, so the input is
 // kept like any sanitizer finding.
 [[noreturn]] void fuzz_fail(const char* what, const char* file, int line);
-#define FUZZ_CHECK(condition) \
-  ((condition) ? (void)0 : fuzz_fail(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : fuzz_fail(#condition, __FILE__, __LINE__))
+
+// What the first kernel set made of an input, which every later set must
+// make too.
+struct SetsAgree {
+  const char* first = nullptr;
+  int32_t status = 0;
+  std::string written;
+};
+// Takes a set's status and the output it wrote (read here): the first set's
+// are kept, and a later set that differs fails the run, naming both.
+void fuzz_agree(SetsAgree* agree, const char* set, int32_t status);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

@@ -22,25 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every kernel set this CPU has runs the input; the first one's result is
   // checked below, and each other must give its status and bytes.
   std::wstring input = fuzz_wide(fuzz_input_path(data, size));
-  int32_t status = 0;
-  std::string written;
-  const char* first = nullptr;
+  SetsAgree agree;
   for (size_t k = 0; k < kErodeKernelSetCount; ++k) {
     const ErodeKernelSet& set = kErodeKernelSets[k];
     if (!set.available()) continue;
     std::wstring output = fuzz_wide(fuzz_output_path());
-    const int32_t got = erode_with_kernels(input.c_str(), output.c_str(), passes, set);
-    std::string bytes = fuzz_read_output();
-    if (first == nullptr) {
-      first = set.name;
-      status = got;
-      written = std::move(bytes);
-    } else if (got != status || bytes != written) {
-      const std::string what =
-          std::string("kernel set ") + set.name + " gives the status and bytes of " + first;
-      fuzz_fail(what.c_str(), __FILE__, __LINE__);
-    }
+    fuzz_agree(&agree, set.name, erode_with_kernels(input.c_str(), output.c_str(), passes, set));
   }
+  const int32_t status = agree.status;
+  const std::string& written = agree.written;
   FUZZ_CHECK(status == (claim.loads ? VORLIN_ERODE_OK : VORLIN_ERODE_FAILED));
 
   if (!claim.loads) {
@@ -62,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t y = 0; y < h; ++y) {
     // Stored bottom row first, padded with zeros.
     size_t start = 1078 + static_cast<size_t>(h - 1 - y) * row;
-    for (size_t pad = static_cast<size_t>(w); pad < row; ++pad) FUZZ_CHECK(written[start + pad] == 0);
+    for (size_t pad = static_cast<size_t>(w); pad < row; ++pad)
+      FUZZ_CHECK(written[start + pad] == 0);
     for (int32_t x = 0; x < w; ++x) {
       uint8_t before = loaded(x, y);
       uint8_t after = static_cast<uint8_t>(written[start + static_cast<size_t>(x)]);

@@ -86,25 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every kernel set this CPU has runs the input; the first one's result is
   // checked below, and each other must give its status and bytes.
   std::wstring input = fuzz_wide(fuzz_input_path(data, size));
-  int32_t status = 0;
-  std::string written;
-  const char* first = nullptr;
+  SetsAgree agree;
   for (size_t k = 0; k < kResampleKernelSetCount; ++k) {
     const ResampleKernelSet& set = kResampleKernelSets[k];
     if (!set.available()) continue;
     std::wstring output = fuzz_wide(fuzz_output_path());
-    const int32_t got = resize_with_kernels(input.c_str(), output.c_str(), r.width, r.height, set);
-    std::string bytes = fuzz_read_output();
-    if (first == nullptr) {
-      first = set.name;
-      status = got;
-      written = std::move(bytes);
-    } else if (got != status || bytes != written) {
-      const std::string what =
-          std::string("kernel set ") + set.name + " gives the status and bytes of " + first;
-      fuzz_fail(what.c_str(), __FILE__, __LINE__);
-    }
+    fuzz_agree(&agree, set.name,
+               resize_with_kernels(input.c_str(), output.c_str(), r.width, r.height, set));
   }
+  const int32_t status = agree.status;
+  const std::string& written = agree.written;
   const int32_t expected = !positive      ? VORLIN_RESIZE_BAD_SIZE
                            : !claim.loads ? VORLIN_RESIZE_LOAD_FAILED
                            : !fits        ? VORLIN_RESIZE_CREATE_FAILED
